@@ -1,0 +1,10 @@
+# Applies ZEMLINK_SANITIZER to every target of the build.
+if(ZEMLINK_SANITIZER STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ZEMLINK_SANITIZER STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ZEMLINK_SANITIZER STREQUAL "")
+  message(FATAL_ERROR "ZEMLINK_SANITIZER must be address, thread or empty")
+endif()

@@ -1,0 +1,48 @@
+// Runs another program of the build for a test: arguments, standard input,
+// and what it printed and returned.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zem::test {
+
+struct ProcessResult {
+  int exitCode = -1;  // -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] with the given arguments, feeds input to its standard input,
+// and waits for it to end.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input = "");
+
+// A program that keeps running beside the test, with pipes to its standard
+// input and output.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Reads one line of standard output (without its newline); false at end of
+  // output or when timeoutMs passes first.
+  bool readLine(std::string& line, int timeoutMs);
+  bool writeLine(const std::string& line);
+  void closeInput();
+  // Waits for the program to end and returns its exit code (-1 if killed).
+  int wait();
+  void kill();
+  int pid() const { return pid_; }
+
+ private:
+  int pid_ = -1;
+  int inFd_ = -1;
+  int outFd_ = -1;
+  std::string pending_;
+  bool exited_ = false;
+  int exitCode_ = -1;
+};
+
+}  // namespace zem::test
