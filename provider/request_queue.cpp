@@ -1,0 +1,47 @@
+#include "provider/request_queue.h"
+
+#include <chrono>
+#include <vector>
+
+void RequestQueue::append(ZemContainerHandle handle) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back(handle);
+    count_.store(static_cast<int32_t>(entries_.size()), std::memory_order_relaxed);
+  }
+  available_.notify_one();
+}
+
+ZemContainerHandle RequestQueue::take(int64_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const uint64_t resetsAtStart = resets_;
+  const auto ready = [&] { return !entries_.empty() || resets_ != resetsAtStart; };
+  if (timeoutMs < 0) {
+    available_.wait(lock, ready);
+  } else if (timeoutMs > 0) {
+    available_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+  }
+  if (entries_.empty() || resets_ != resetsAtStart) return 0;
+  const ZemContainerHandle handle = entries_.front();
+  entries_.pop_front();
+  count_.store(static_cast<int32_t>(entries_.size()), std::memory_order_relaxed);
+  return handle;
+}
+
+void RequestQueue::drain(const std::function<void(ZemContainerHandle)>& destroy) {
+  std::deque<ZemContainerHandle> taken;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken.swap(entries_);
+    count_.store(0, std::memory_order_relaxed);
+  }
+  for (ZemContainerHandle handle : taken) destroy(handle);
+}
+
+void RequestQueue::reset() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++resets_;
+  }
+  available_.notify_all();
+}

@@ -1,0 +1,42 @@
+// The request queue: messages (as container handles) waiting for the
+// application, oldest first. The pump and the keep-alive thread append,
+// application threads take, ZemlinkInit and ZemlinkDeInit drain and reset.
+//
+// Every entry is visible to take() for as long as it is queued: the number
+// of waiting entries is the signal, with no cap, so entries and signals can
+// never drift apart. All operations are safe from any thread; the queue's
+// lock is never held while a caller's function runs.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "zemlink.h"
+
+class RequestQueue {
+ public:
+  static constexpr int64_t kInfinite = -1;
+
+  // Adds at the tail and wakes one waiting taker.
+  void append(ZemContainerHandle handle);
+  // The oldest entry, waiting up to timeoutMs (0: not at all; kInfinite: no
+  // limit). 0 when nothing came in time, or when reset() ended the wait.
+  ZemContainerHandle take(int64_t timeoutMs);
+  // The number of entries, read without the lock.
+  int32_t count() const { return count_.load(std::memory_order_relaxed); }
+  // Takes every entry out and hands each to destroy, outside the lock.
+  void drain(const std::function<void(ZemContainerHandle)>& destroy);
+  // Ends every wait in progress: those takers get 0.
+  void reset();
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable available_;
+  std::deque<ZemContainerHandle> entries_;
+  uint64_t resets_ = 0;
+  std::atomic<int32_t> count_{0};
+};
