@@ -1,5 +1,6 @@
 #include "container/container_table.h"
 
+#include <algorithm>
 #include <new>
 
 namespace zem {
@@ -24,7 +25,7 @@ void ContainerTable::Ref::release() {
   container_ = nullptr;
 }
 
-ContainerTable::ContainerTable() = default;
+ContainerTable::ContainerTable(uint32_t capacity) : slotEnd_(std::min(capacity, kSlotLimit - 1) + 1) {}
 
 ContainerTable::~ContainerTable() {
   for (std::atomic<Slot*>& entry : chunks_) {
@@ -44,7 +45,7 @@ ContainerTable::Slot* ContainerTable::slotOf(ZemContainerHandle handle) const {
 
 uint32_t ContainerTable::takeFreeSlot() {
   const uint32_t count = slotCount_.load(std::memory_order_relaxed);
-  const bool mayGrow = count < kSlotLimit;
+  const bool mayGrow = count < slotEnd_;
   if (freeCount_ > 0 && (freeCount_ >= kReuseDelay || !mayGrow)) {
     const uint32_t index = freeHead_;
     Slot* chunk = chunks_[index >> kChunkBits].load(std::memory_order_relaxed);

@@ -65,7 +65,8 @@ class ContainerTable {
     clZem_Message_Data* container_ = nullptr;
   };
 
-  ContainerTable();
+  // A table for at most `capacity` live containers (tests use small ones).
+  explicit ContainerTable(uint32_t capacity = kSlotLimit - 1);
   // Destroys the containers that are still live.
   ~ContainerTable();
   ContainerTable(const ContainerTable&) = delete;
@@ -101,6 +102,7 @@ class ContainerTable {
   Slot* slotOf(ZemContainerHandle handle) const;
   uint32_t takeFreeSlot();  // with freeMutex_ held
 
+  const uint32_t slotEnd_;  // slots 1 .. slotEnd_ - 1 may be used
   std::atomic<Slot*> chunks_[kChunks] = {};
   std::atomic<uint32_t> slotCount_{1};  // slot 0 is never handed out
   std::atomic<size_t> live_{0};
