@@ -1,0 +1,231 @@
+#include "platform/os_thread.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/os_semaphore.h"
+
+namespace {
+
+constexpr size_t kThreadStackBytes = 65536;
+
+struct PriorityNice {
+  int priority;
+  int nice;
+};
+
+// The relative priorities and the nice value each maps to; nice runs from
+// 19 (least favoured) to -20.
+constexpr PriorityNice kNiceForPriority[] = {
+    {-15, 19}, {-2, 10}, {-1, 5}, {0, 0}, {1, -5}, {2, -10}, {15, -20},
+};
+
+bool niceForPriority(int priority, int& nice) {
+  for (const PriorityNice& entry : kNiceForPriority) {
+    if (entry.priority == priority) {
+      nice = entry.nice;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The priority whose nice value is nearest to the given one.
+int priorityForNice(int nice) {
+  int best = 0;
+  int bestDistance = 1000;
+  for (const PriorityNice& entry : kNiceForPriority) {
+    const int distance = entry.nice > nice ? entry.nice - nice : nice - entry.nice;
+    if (distance < bestDistance) {
+      best = entry.priority;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+pid_t currentKernelId() { return static_cast<pid_t>(gettid()); }
+
+}  // namespace
+
+struct OsThread {
+  OsThreadEntry entry = nullptr;
+  void* argument = nullptr;
+  pthread_t thread{};
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  pid_t kernelId = 0;  // known once the thread runs
+  bool finished = false;
+  bool joined = false;
+
+  // One reference for the handle, one for the running thread.
+  std::atomic<int> references{2};
+
+  void release() {
+    if (references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+};
+
+namespace {
+
+// Marks the thread finished however it leaves its entry function, including
+// the unwind of osThreadExit.
+struct FinishedOnExit {
+  OsThread* record;
+  ~FinishedOnExit() {
+    {
+      std::lock_guard<std::mutex> lock(record->mutex);
+      record->finished = true;
+    }
+    record->changed.notify_all();
+    record->release();
+  }
+};
+
+extern "C" void* threadStart(void* argument) {
+  OsThread* record = static_cast<OsThread*>(argument);
+  FinishedOnExit finishedOnExit{record};
+  {
+    std::lock_guard<std::mutex> lock(record->mutex);
+    record->kernelId = currentKernelId();
+  }
+  record->changed.notify_all();
+  record->entry(record->argument);
+  return nullptr;
+}
+
+pid_t waitForKernelId(OsThread* record) {
+  std::unique_lock<std::mutex> lock(record->mutex);
+  record->changed.wait(lock, [record] { return record->kernelId != 0; });
+  return record->kernelId;
+}
+
+}  // namespace
+
+bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadId* id,
+                    OsThreadHandle* handle) {
+  OsThread* record = new (std::nothrow) OsThread;
+  if (record == nullptr || entry == nullptr) {
+    delete record;
+    std::printf("osThreadCreate: _beginthreadex failed. Error = %ld.\n",
+                static_cast<long>(entry == nullptr ? EINVAL : ENOMEM));
+    return false;
+  }
+  record->entry = entry;
+  record->argument = argument;
+
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  int error = pthread_attr_setstacksize(&attributes, kThreadStackBytes);
+  if (error == 0) error = pthread_create(&record->thread, &attributes, threadStart, record);
+  pthread_attr_destroy(&attributes);
+  if (error != 0) {
+    delete record;
+    std::printf("osThreadCreate: _beginthreadex failed. Error = %ld.\n", static_cast<long>(error));
+    return false;
+  }
+
+  const pid_t kernelId = waitForKernelId(record);
+  if (priority != OS_THREAD_PRIORITY_NORMAL) osThreadPrioritySet(record, priority);
+  if (id != nullptr) *id = static_cast<OsThreadId>(kernelId);
+  if (handle != nullptr) {
+    *handle = record;
+  } else {
+    osThreadClose(record);
+  }
+  return true;
+}
+
+bool osThreadPrioritySet(OsThreadHandle handle, int priority) {
+  int nice = 0;
+  int error = EINVAL;
+  if (handle != nullptr && niceForPriority(priority, nice)) {
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitForKernelId(handle)), nice) == 0) return true;
+    error = errno;
+  }
+  std::printf("osThreadPrioritySet: SetThreadPriority failed. Error = %ld.\n", static_cast<long>(error));
+  return false;
+}
+
+bool osThreadPriorityGet(OsThreadHandle handle, int* priority) {
+  int error = EINVAL;
+  if (handle != nullptr && priority != nullptr) {
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(waitForKernelId(handle)));
+    if (errno == 0) {
+      *priority = priorityForNice(nice);
+      return true;
+    }
+    error = errno;
+    *priority = OS_THREAD_PRIORITY_ERROR;
+  }
+  std::printf("osThreadPriorityGet: GetThreadPriority failed. Error = %ld.\n", static_cast<long>(error));
+  return false;
+}
+
+OsThreadId osThreadSelf(OsThreadId* id) {
+  const OsThreadId self = static_cast<OsThreadId>(currentKernelId());
+  if (id != nullptr) *id = self;
+  return self;
+}
+
+void osThreadExit() { pthread_exit(nullptr); }
+
+void osSleep(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+uint32_t osProcessSelf(uint32_t* id) {
+  const uint32_t self = static_cast<uint32_t>(getpid());
+  if (id != nullptr) *id = self;
+  return self;
+}
+
+uint32_t osTickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+bool osThreadWait(OsThreadHandle handle, uint32_t timeoutMs) {
+  if (handle == nullptr) return false;
+  std::unique_lock<std::mutex> lock(handle->mutex);
+  const auto hasFinished = [handle] { return handle->finished; };
+  if (timeoutMs == OS_WAIT_FOREVER) {
+    handle->changed.wait(lock, hasFinished);
+  } else if (!handle->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), hasFinished)) {
+    return false;
+  }
+  if (!handle->joined) {
+    // The thread has left its entry function; joining only collects it.
+    handle->joined = true;
+    const pthread_t thread = handle->thread;
+    lock.unlock();
+    pthread_join(thread, nullptr);
+  }
+  return true;
+}
+
+bool osThreadClose(OsThreadHandle handle) {
+  if (handle == nullptr) return false;
+  {
+    std::lock_guard<std::mutex> lock(handle->mutex);
+    if (!handle->joined) {
+      handle->joined = true;
+      pthread_detach(handle->thread);
+    }
+  }
+  handle->release();
+  return true;
+}

@@ -1,0 +1,20 @@
+// Time texts of the OS layer. The caller supplies the buffer and its size;
+// a text that would not fit is cut short, never written past the end.
+#pragma once
+
+#include <cstddef>
+
+constexpr size_t OS_LOCAL_TIME_STRING_SIZE = 24;  // "2026-12-08 20:41:57.123"
+constexpr size_t OS_FILE_TIME_STRING_SIZE = 25;   // "2026 Dec 08 20:41:57.123"
+constexpr size_t OS_TIME_ZONE_STRING_SIZE = 16;   // "+5:30"
+
+// Month abbreviations by month number; entry 0 is empty.
+extern const char* const osMonthNames[13];
+
+// Current local time as "%4d-%02d-%02d %02d:%02d:%02d.%03d".
+void osLocalTimeString(char* text, size_t size);
+// The machine's standard offset from UTC, without daylight saving, as "%+d:%d".
+void osTimeZoneString(char* text, size_t size);
+// The same text for a given bias in minutes (UTC = local time + bias):
+// -330 gives "+5:30", 300 gives "-5:0".
+void osTimeZoneStringForBias(int biasMinutes, char* text, size_t size);

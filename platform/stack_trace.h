@@ -1,0 +1,25 @@
+// The symbolic stack trace of a fault report.
+//
+// The walk starts at the faulting instruction, from the register context the
+// kernel handed to the signal handler, and follows the call frame information
+// (.eh_frame) of every module; modules and symbols come from the process's
+// own mappings and the modules' symbol tables. Both come from elfutils'
+// libdwfl, which walks another thread's stack from registers we give it,
+// reads memory through a callback we control (so a broken frame cannot
+// fault), and reads full symbol tables, not only exported names.
+#pragma once
+
+#include <ucontext.h>
+
+#include <cstddef>
+
+#include "platform/report_text.h"
+
+// The report stops listing frames once the text passes this position.
+constexpr size_t kStackTraceRoomLimit = 4975;
+
+// Appends one line per frame to the text, then "No more room for trace\n"
+// when the frames filled it. nameArea is scratch room for symbol names.
+// Returns false, writing nothing, when the modules of the process cannot be
+// read.
+bool appendStackTrace(const ucontext_t& context, ReportText& text, char* nameArea, size_t nameAreaSize);
