@@ -48,8 +48,8 @@ std::string exceptionReportPath() {
   return zem::nativePath(name);
 }
 
-void formatExceptionReport(const char* faultName, const ucontext_t& context, char* textArea, char* nameArea,
-                           size_t nameAreaSize) {
+void formatExceptionReport(const char* faultName, const ucontext_t& context, bool strayCall, char* textArea,
+                           char* nameArea, size_t nameAreaSize) {
   ReportText text(textArea, kExceptionReportTextSize);
   const uintptr_t address = static_cast<uintptr_t>(context.uc_mcontext.gregs[REG_RIP]);
   text.append("%s at %016lx:", faultName, static_cast<unsigned long>(address));
@@ -57,7 +57,7 @@ void formatExceptionReport(const char* faultName, const ucontext_t& context, cha
   text.append("\n");
   appendRegisters(context, text);
   text.append("Stack Trace:\n");
-  appendStackTrace(context, text, nameArea, nameAreaSize);
+  appendStackTrace(context, strayCall, text, nameArea, nameAreaSize);
 }
 
 void writeExceptionReport(const char* text) {

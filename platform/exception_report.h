@@ -26,9 +26,10 @@ constexpr size_t kExceptionReportTextSize = 5000;
 std::string exceptionReportPath();
 
 // Fills the text area (kExceptionReportTextSize bytes) with the report text
-// of the fault in `context`; nameArea is scratch room for symbol names.
-void formatExceptionReport(const char* faultName, const ucontext_t& context, char* textArea, char* nameArea,
-                           size_t nameAreaSize);
+// of the fault in `context`; strayCall as for appendStackTrace
+// (stack_trace.h); nameArea is scratch room for symbol names.
+void formatExceptionReport(const char* faultName, const ucontext_t& context, bool strayCall, char* textArea,
+                           char* nameArea, size_t nameAreaSize);
 
 // Appends one report with the given text to the calling thread's file. When
 // the file cannot be opened or closed, one line says so on standard output.

@@ -14,6 +14,7 @@
 
 #include "platform/exception_report.h"
 #include "platform/gll_se_exception.h"
+#include "platform/stack_trace.h"
 
 namespace {
 
@@ -150,33 +151,47 @@ void passOn(int signal, siginfo_t* info, void* context) {
   if (!raisedByInstruction(*info) || signal == SIGTRAP) raise(signal);
 }
 
+// Fetching the instruction itself faulted: a call (or jump) through a bad
+// pointer, to an address without code.
+bool isStrayCall(int signal, const siginfo_t& info, const ucontext_t& context) {
+  return signal == SIGSEGV && info.si_addr == reinterpret_cast<void*>(context.uc_mcontext.gregs[REG_RIP]);
+}
+
+// Nothing can unwind from an address without code, the exception included:
+// make the fault look as if the call had returned and faulted on its last
+// byte, so that the throw starts in the caller.
+void throwFromCaller(ucontext_t& context) {
+  if (stepOutOfStrayCall(context)) context.uc_mcontext.gregs[REG_RIP] -= 1;
+}
+
 void translateFault(int signal, siginfo_t* info, void* rawContext) {
   if (!translatorState.installed || !raisedByInstruction(*info)) {
     passOn(signal, info, rawContext);
     return;
   }
+  ucontext_t& context = *static_cast<ucontext_t*>(rawContext);
   const uint32_t code = faultCode(signal, *info);
-  if (reportBusy.exchange(1) != 0) throw code;
-
-  GLL_SE_Exception* exception = new (std::nothrow) GLL_SE_Exception(code);
-  if (exception == nullptr) {
-    reportBusy = 0;
+  const bool strayCall = isStrayCall(signal, *info, context);
+  if (reportBusy.exchange(1) != 0) {
+    if (strayCall) throwFromCaller(context);
     throw code;
   }
-  exception->setDescription(exceptionName(code));
 
-  char* block = static_cast<char*>(std::malloc(kWorkingBlockSize));
-  if (block == nullptr) {
-    reportBusy = 0;
-    throw exception;
+  GLL_SE_Exception* exception = new (std::nothrow) GLL_SE_Exception(code);
+  char* block = exception != nullptr ? static_cast<char*>(std::malloc(kWorkingBlockSize)) : nullptr;
+  if (block != nullptr) {
+    exception->setDescription(exceptionName(code));
+    char* textArea = block + kSymbolAreaSize;
+    formatExceptionReport(exception->description, context, strayCall, textArea, block, kSymbolAreaSize);
+    textArea[kExceptionReportTextSize - 1] = '\0';
+    writeExceptionReport(textArea);
+    std::free(block);
+  } else if (exception != nullptr) {
+    exception->setDescription(exceptionName(code));  // no memory for a report; the exception still goes
   }
-  char* textArea = block + kSymbolAreaSize;
-  formatExceptionReport(exception->description, *static_cast<const ucontext_t*>(rawContext), textArea, block,
-                        kSymbolAreaSize);
-  textArea[kExceptionReportTextSize - 1] = '\0';
-  writeExceptionReport(textArea);
-  std::free(block);
   reportBusy = 0;
+  if (strayCall) throwFromCaller(context);
+  if (exception == nullptr) throw code;
   throw exception;
 }
 

@@ -87,8 +87,12 @@ const char* baseName(const char* path) {
   return slash != nullptr ? slash + 1 : path;
 }
 
-// "ns::Type::run(int) const" -> "ns::Type::run": the report adds its own "()".
+// "ns::Type::run(int) const [clone .isra.0]" -> "ns::Type::run": the report
+// adds its own "()"; the compiler's clone suffixes say nothing to a reader.
 void dropParameterList(char* name) {
+  for (char* clone = std::strstr(name, " [clone "); clone != nullptr; clone = std::strstr(name, " [clone ")) {
+    *clone = '\0';
+  }
   char* close = std::strrchr(name, ')');
   if (close == nullptr) return;
   for (const char* rest = close + 1; *rest != '\0'; ++rest) {
@@ -116,16 +120,12 @@ const char* readableName(const char* symbol, Walk& walk) {
   return walk.nameArea;
 }
 
-int onFrame(Dwfl_Frame* frame, void* argument) {
-  Walk& walk = *static_cast<Walk*>(argument);
-  Dwarf_Addr pc = 0;
-  bool isActivation = false;
-  if (!dwfl_frame_pc(frame, &pc, &isActivation)) return DWARF_CB_ABORT;
-
+// Appends the line of one frame; false once the text is full.
+bool appendFrame(Walk& walk, Dwarf_Addr pc, bool isActivation) {
   ReportText& text = *walk.text;
   if (text.position() > kStackTraceRoomLimit) {
     text.append("%s", kNoMoreRoom);
-    return DWARF_CB_ABORT;
+    return false;
   }
 
   // A return address points after its call; look up the call itself.
@@ -154,17 +154,40 @@ int onFrame(Dwfl_Frame* frame, void* argument) {
   }
   // With neither module nor symbol the next frame goes on on the same line.
   text.appendClipped(line, kFrameLimit);
-  return DWARF_CB_OK;
+  return true;
+}
+
+int onFrame(Dwfl_Frame* frame, void* argument) {
+  Walk& walk = *static_cast<Walk*>(argument);
+  Dwarf_Addr pc = 0;
+  bool isActivation = false;
+  if (!dwfl_frame_pc(frame, &pc, &isActivation)) return DWARF_CB_ABORT;
+  return appendFrame(walk, pc, isActivation) ? DWARF_CB_OK : DWARF_CB_ABORT;
 }
 
 }  // namespace
 
-bool appendStackTrace(const ucontext_t& context, ReportText& text, char* nameArea, size_t nameAreaSize) {
+bool stepOutOfStrayCall(ucontext_t& context) {
+  greg_t* registers = context.uc_mcontext.gregs;
+  uint64_t returnAddress = 0;
+  if (!readProcessMemory(static_cast<uintptr_t>(registers[REG_RSP]), &returnAddress, sizeof returnAddress)) {
+    return false;
+  }
+  registers[REG_RIP] = static_cast<greg_t>(returnAddress);
+  registers[REG_RSP] += sizeof returnAddress;
+  return true;
+}
+
+bool appendStackTrace(const ucontext_t& context, bool strayCall, ReportText& text, char* nameArea,
+                      size_t nameAreaSize) {
   Dwfl* dwfl = dwfl_begin(&kModuleCallbacks);
   if (dwfl == nullptr) return false;
+  // After a call into nowhere there is no unwind information for the
+  // faulting address: list it, then walk on from the caller.
+  ucontext_t walkContext = context;
   Walk walk;
   walk.dwfl = dwfl;
-  walk.context = &context;
+  walk.context = &walkContext;
   walk.threadId = static_cast<pid_t>(gettid());
   walk.text = &text;
   walk.nameArea = nameArea;
@@ -172,7 +195,12 @@ bool appendStackTrace(const ucontext_t& context, ReportText& text, char* nameAre
 
   dwfl_report_begin(dwfl);
   const bool modulesRead = dwfl_linux_proc_report(dwfl, getpid()) == 0 && dwfl_report_end(dwfl, nullptr, nullptr) == 0;
-  if (modulesRead && dwfl_attach_state(dwfl, nullptr, getpid(), &kThreadCallbacks, &walk)) {
+  bool walkOn = modulesRead;
+  if (walkOn && strayCall) {
+    walkOn = appendFrame(walk, static_cast<Dwarf_Addr>(context.uc_mcontext.gregs[REG_RIP]), true) &&
+             stepOutOfStrayCall(walkContext);
+  }
+  if (walkOn && dwfl_attach_state(dwfl, nullptr, getpid(), &kThreadCallbacks, &walk)) {
     // The walk ends at the outermost frame, at a frame it cannot unwind, or
     // when the text is full; each is a normal end of the trace.
     dwfl_getthread_frames(dwfl, walk.threadId, onFrame, &walk);

@@ -19,7 +19,15 @@
 constexpr size_t kStackTraceRoomLimit = 4975;
 
 // Appends one line per frame to the text, then "No more room for trace\n"
-// when the frames filled it. nameArea is scratch room for symbol names.
-// Returns false, writing nothing, when the modules of the process cannot be
-// read.
-bool appendStackTrace(const ucontext_t& context, ReportText& text, char* nameArea, size_t nameAreaSize);
+// when the frames filled it. strayCall: the fault is the fetch of an
+// instruction at an address without code (a call through a bad pointer), so
+// the caller's frame is found from the return address on the stack. nameArea
+// is scratch room for symbol names. Returns false, writing nothing, when the
+// modules of the process cannot be read.
+bool appendStackTrace(const ucontext_t& context, bool strayCall, ReportText& text, char* nameArea,
+                      size_t nameAreaSize);
+
+// Turns the context of a call into nowhere into that of its caller just after
+// the call: pops the return address into the instruction pointer. False when
+// the stack cannot be read.
+bool stepOutOfStrayCall(ucontext_t& context);
