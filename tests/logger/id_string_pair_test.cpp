@@ -4,38 +4,46 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/stdout_capture.h"
 
 namespace {
 
-using zem::test::StdoutCapture;
+using zem::test::capturedStdout;
 
 TEST(IdStringPair, TakesAtMostEightyCharacters) {
   IdStringPair pair;
   EXPECT_TRUE(pair.isEmpty());
   const std::string eighty(80, 'e');
-  StdoutCapture out;
-  EXPECT_TRUE(pair.set(7, eighty.c_str()));
-  EXPECT_EQ(pair.string, eighty);
-  EXPECT_TRUE(pair.hasId(7));
-  EXPECT_FALSE(pair.hasId(8));
-  EXPECT_FALSE(pair.set(9, std::string(81, 'x').c_str()));
-  EXPECT_FALSE(pair.set(9, nullptr));
-  EXPECT_EQ(out.text(), "IdStringPair::set(): STRING TOO LONG\nIdStringPair::set(): NULL POINTER\n");
+  std::vector<bool> results;
+  const std::string printed = capturedStdout([&] {
+    results.push_back(pair.set(7, eighty.c_str()));
+    results.push_back(pair.set(9, std::string(81, 'x').c_str()));
+    results.push_back(pair.set(9, nullptr));
+  });
+  EXPECT_EQ(results, (std::vector<bool>{true, false, false}));
+  EXPECT_EQ(printed, "IdStringPair::set(): STRING TOO LONG\nIdStringPair::set(): NULL POINTER\n");
   EXPECT_EQ(pair.string, eighty) << "a refused set leaves the pair unchanged";
   EXPECT_TRUE(pair.hasId(7));
+  EXPECT_FALSE(pair.hasId(9));
 }
 
 TEST(IdStringPairTable, AddRefusesWhatDoesNotFit) {
   IdStringPairTable table;
-  StdoutCapture out;
-  EXPECT_TRUE(table.add(1, std::string(80, 'a').c_str()));
-  EXPECT_FALSE(table.add(2, std::string(81, 'b').c_str()));
-  EXPECT_FALSE(table.add(3, nullptr));
-  for (uint32_t id = 2; id <= 32; ++id) EXPECT_TRUE(table.add(id, "thread"));
-  EXPECT_FALSE(table.add(33, "one too many"));
-  EXPECT_EQ(out.text(),
+  std::vector<bool> results;
+  const std::string printed = capturedStdout([&] {
+    results.push_back(table.add(1, std::string(80, 'a').c_str()));
+    results.push_back(table.add(2, std::string(81, 'b').c_str()));
+    results.push_back(table.add(3, nullptr));
+    for (uint32_t id = 2; id <= 32; ++id) results.push_back(table.add(id, "thread"));
+    results.push_back(table.add(33, "one too many"));
+  });
+  std::vector<bool> expected{true, false, false};
+  expected.insert(expected.end(), 31, true);
+  expected.push_back(false);
+  EXPECT_EQ(results, expected);
+  EXPECT_EQ(printed,
             "IdStringPairTable::add(): STRING TOO LONG\n"
             "IdStringPairTable::add(): NULL POINTER\n"
             "IdStringPairTable::add(): TABLE ALREADY FULL\n");

@@ -260,9 +260,8 @@ TEST(ExceptionTranslator, InstallingTwiceChangesNothing) {
 TEST(ExceptionTranslator, AnUnwritableReportIsNamedOnStandardOutputAndTheFaultStillThrown) {
   TempRoot root;
   setenv("ZEMLINK_ROOT", "/proc/zemlink-cannot-exist", 1);
-  zem::test::StdoutCapture out;
-  const FaultRun run = runFaults({[] { readAddressZero(); }});
-  const std::string printed = out.text();
+  FaultRun run;
+  const std::string printed = zem::test::capturedStdout([&] { run = runFaults({[] { readAddressZero(); }}); });
   setenv("ZEMLINK_ROOT", root.path().c_str(), 1);
   ASSERT_EQ(run.outcomes.size(), 1u);
   EXPECT_EQ(run.outcomes[0].kind, Outcome::Translated);

@@ -11,7 +11,7 @@
 
 namespace {
 
-using zem::test::StdoutCapture;
+using zem::test::capturedStdout;
 
 // A thread that owns a queue and reads it until a read fails.
 class Reader {
@@ -47,33 +47,41 @@ class Reader {
 
 TEST(OsMsgQueue, ValuesArriveInOrderAndCloseEndsTheReads) {
   Reader reader;
-  StdoutCapture out;
-  for (uint32_t value : {1u, 0u, 0xFFFFFFFFu, 42u}) EXPECT_TRUE(osMsgQueueWrite(reader.queue(), value));
-  EXPECT_TRUE(osMsgQueueClose(reader.queue()));
-  reader.finish();
+  bool sent = true;
+  const std::string printed = capturedStdout([&] {
+    for (uint32_t value : {1u, 0u, 0xFFFFFFFFu, 42u}) sent = osMsgQueueWrite(reader.queue(), value) && sent;
+    sent = osMsgQueueClose(reader.queue()) && sent;
+    reader.finish();
+  });
+  EXPECT_TRUE(sent);
   EXPECT_EQ(reader.values(), (std::vector<uint32_t>{1u, 0u, 0xFFFFFFFFu, 42u}));
   EXPECT_EQ(reader.lastValue(), 42u) << "the read after close leaves the value untouched";
-  EXPECT_EQ(out.text(), "") << "a read after close prints nothing";
+  EXPECT_EQ(printed, "") << "a read after close prints nothing";
 }
 
 TEST(OsMsgQueue, AForeignMessageIsReportedAndSkipped) {
   Reader reader;
-  StdoutCapture out;
-  EXPECT_TRUE(osThreadMessagePost(reader.queue(), 1234, 5, -6));
-  EXPECT_TRUE(osMsgQueueWrite(reader.queue(), 9));
-  EXPECT_TRUE(osMsgQueueClose(reader.queue()));
-  reader.finish();
+  bool sent = false;
+  const std::string printed = capturedStdout([&] {
+    sent = osThreadMessagePost(reader.queue(), 1234, 5, -6) && osMsgQueueWrite(reader.queue(), 9) &&
+           osMsgQueueClose(reader.queue());
+    reader.finish();
+  });
+  EXPECT_TRUE(sent);
   EXPECT_EQ(reader.values(), (std::vector<uint32_t>{9u}));
-  EXPECT_EQ(out.text(), "osMsgQueueRead: Unknown msg, message=1234, wParam=5, lParam=-6\n");
+  EXPECT_EQ(printed, "osMsgQueueRead: Unknown msg, message=1234, wParam=5, lParam=-6\n");
 }
 
 TEST(OsMsgQueue, AValueMessageWithoutTheMarkerEndsTheRead) {
   Reader reader;
-  StdoutCapture out;
-  EXPECT_TRUE(osThreadMessagePost(reader.queue(), OS_MSG_QUEUE_MESSAGE, 1, 77));
-  reader.finish();
+  bool sent = false;
+  const std::string printed = capturedStdout([&] {
+    sent = osThreadMessagePost(reader.queue(), OS_MSG_QUEUE_MESSAGE, 1, 77);
+    reader.finish();
+  });
+  EXPECT_TRUE(sent);
   EXPECT_TRUE(reader.values().empty());
-  EXPECT_EQ(out.text(), "osMsgQueueRead: Invalid queue message, wParam = 1\n");
+  EXPECT_EQ(printed, "osMsgQueueRead: Invalid queue message, wParam = 1\n");
 }
 
 TEST(OsMsgQueue, WritingFailsWithoutALiveQueue) {
@@ -82,23 +90,25 @@ TEST(OsMsgQueue, WritingFailsWithoutALiveQueue) {
   OsThreadId neverCreated = 0;
   std::thread([&] { osThreadSelf(&neverCreated); }).join();
 
-  StdoutCapture out;
-  EXPECT_FALSE(osMsgQueueWrite(ended, 1));
-  EXPECT_FALSE(osMsgQueueClose(ended));
-  EXPECT_FALSE(osMsgQueueWrite(neverCreated, 1));
+  std::vector<bool> results;
+  const std::string printed = capturedStdout([&] {
+    results.push_back(osMsgQueueWrite(ended, 1));
+    results.push_back(osMsgQueueClose(ended));
+    results.push_back(osMsgQueueWrite(neverCreated, 1));
+  });
+  EXPECT_EQ(results, (std::vector<bool>{false, false, false}));
   const std::string failure = "osMsgQueueWrite: PostThreadMessage failed. Error = " + std::to_string(ESRCH) + ".\n";
-  EXPECT_EQ(out.text(), failure + failure);
+  EXPECT_EQ(printed, failure + failure);
 }
 
 TEST(OsMsgQueue, ReadingWithoutAQueueFailsInsteadOfWaitingForever) {
-  std::string printed;
   bool read = true;
-  std::thread([&] {
-    StdoutCapture out;
-    uint32_t value = 0;
-    read = osMsgQueueRead(0, &value);
-    printed = out.text();
-  }).join();
+  const std::string printed = capturedStdout([&] {
+    std::thread([&] {
+      uint32_t value = 0;
+      read = osMsgQueueRead(0, &value);
+    }).join();
+  });
   EXPECT_FALSE(read);
   EXPECT_EQ(printed, "osMsgQueueRead: GetMessage failed. Error = " + std::to_string(ESRCH) + "\n");
 }

@@ -1,5 +1,12 @@
 // Collects what the code under test prints on standard output (file
-// descriptor 1, through stdio or not) while the object lives.
+// descriptor 1, through stdio or not).
+//
+// The test framework reports failures on standard output too, so only the
+// calls under test run inside the capture; the checks come after it:
+//
+//     bool created = true;
+//     const std::string printed = capturedStdout([&] { created = osBinarySemaphoreCreate(&h, 2); });
+//     EXPECT_FALSE(created);
 #pragma once
 
 #include <unistd.h>
@@ -10,45 +17,25 @@
 
 namespace zem::test {
 
-class StdoutCapture {
- public:
-  StdoutCapture() {
-    std::fflush(stdout);
-    file_ = std::tmpfile();
-    if (file_ == nullptr) std::abort();
-    saved_ = dup(STDOUT_FILENO);
-    dup2(fileno(file_), STDOUT_FILENO);
-  }
-  ~StdoutCapture() {
-    restore();
-    std::fclose(file_);
-  }
-  StdoutCapture(const StdoutCapture&) = delete;
-  StdoutCapture& operator=(const StdoutCapture&) = delete;
+template <typename Body>
+std::string capturedStdout(Body&& body) {
+  std::fflush(stdout);
+  FILE* file = std::tmpfile();
+  if (file == nullptr) std::abort();
+  const int saved = dup(STDOUT_FILENO);
+  dup2(fileno(file), STDOUT_FILENO);
+  body();
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
 
-  // Everything printed so far.
-  std::string text() {
-    std::fflush(stdout);
-    std::string out;
-    std::rewind(file_);
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0) out.append(chunk, n);
-    std::fseek(file_, 0, SEEK_END);
-    return out;
-  }
-
- private:
-  void restore() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-    saved_ = -1;
-  }
-
-  FILE* file_ = nullptr;
-  int saved_ = -1;
-};
+  std::string out;
+  std::rewind(file);
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) out.append(chunk, n);
+  std::fclose(file);
+  return out;
+}
 
 }  // namespace zem::test
