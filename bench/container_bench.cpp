@@ -93,7 +93,12 @@ void* operator new(std::size_t size) {
   throw std::bad_alloc();
 }
 
+// These replace the global pair, so free() does match the malloc() above;
+// GCC cannot tell a replacement from a call to the standard one.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
 
 BENCHMARK_MAIN();
