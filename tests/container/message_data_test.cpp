@@ -29,6 +29,12 @@ std::unique_ptr<clZem_Message_Data> filled(int32_t type, int items) {
   return container;
 }
 
+// One of the four item operations; true when it stored or gave an item.
+struct ItemOperation {
+  const char* name;
+  bool (*operation)(clZem_Message_Data&);
+};
+
 std::vector<std::string> readAll(clZem_Message_Data& container) {
   std::vector<std::string> items;
   for (const char* item = container.getFirstItem(); item != nullptr; item = container.getNextItem()) {
@@ -69,16 +75,12 @@ TEST(MessageData, EveryItemTypeStoresAndReadsTenItems) {
 // container with type 8, after which items are refused until the type is set
 // again.
 TEST(MessageData, ItemAccessWithoutStoreClearsTheType) {
-  struct Case {
-    const char* name;
-    bool (*operation)(clZem_Message_Data&);
-  };
-  const Case cases[] = {
+  const ItemOperation cases[] = {
       {"getFirstItem", [](clZem_Message_Data& c) { return c.getFirstItem() != nullptr; }},
       {"getNextItem", [](clZem_Message_Data& c) { return c.getNextItem() != nullptr; }},
       {"setNextItem", [](clZem_Message_Data& c) { return c.setNextItem("x"); }},
   };
-  for (const Case& c : cases) {
+  for (const ItemOperation& c : cases) {
     for (int32_t type : {1, 2, 3}) {
       clZem_Message_Data container;
       container.setMessageType(type);
@@ -92,17 +94,13 @@ TEST(MessageData, ItemAccessWithoutStoreClearsTheType) {
 
 // Any item operation on a type outside 1..3 fails and drops the items.
 TEST(MessageData, ItemAccessOnOtherTypesDropsTheItems) {
-  struct Case {
-    const char* name;
-    bool (*operation)(clZem_Message_Data&);
-  };
-  const Case cases[] = {
+  const ItemOperation cases[] = {
       {"getFirstItem", [](clZem_Message_Data& c) { return c.getFirstItem() != nullptr; }},
       {"getNextItem", [](clZem_Message_Data& c) { return c.getNextItem() != nullptr; }},
       {"setFirstItem", [](clZem_Message_Data& c) { return c.setFirstItem("x"); }},
       {"setNextItem", [](clZem_Message_Data& c) { return c.setNextItem("x"); }},
   };
-  for (const Case& c : cases) {
+  for (const ItemOperation& c : cases) {
     for (int32_t otherType : {0, 4, 5, 7, 8, 9, -1}) {
       auto containerOwner = filled(1, 3);
       clZem_Message_Data& container = *containerOwner;
