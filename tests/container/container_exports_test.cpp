@@ -8,6 +8,7 @@
 
 #include "container/fail_points.h"
 #include "container_fixture.h"
+#include "support/stdout_capture.h"
 #include "zemlink.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 using zem::FailPoint;
 using zem::RegValue;
 using zem::test::ContainerExports;
-using zem::test::StdoutCapture;
+using zem::test::capturedStdout;
 
 const std::string k80(80, 'a');
 const std::string k81(81, 'b');
@@ -74,9 +75,9 @@ TEST_F(ContainerExports, BadHandlesGetTheFixedResultsOfEveryFunction) {
   };
   for (const auto& bad : badHandles) {
     for (const HandleCall& function : everyHandleFunction()) {
-      StdoutCapture quiet;  // the call-handle functions print
-      EXPECT_EQ(function.call(bad.handle), function.badHandleResult) << function.name << " with a " << bad.what
-                                                                     << " handle";
+      int64_t result = -1;
+      capturedStdout([&] { result = function.call(bad.handle); });  // the call-handle functions print
+      EXPECT_EQ(result, function.badHandleResult) << function.name << " with a " << bad.what << " handle";
     }
   }
   // None of it touched the live container.
@@ -88,12 +89,13 @@ TEST_F(ContainerExports, BadHandlesGetTheFixedResultsOfEveryFunction) {
 TEST_F(ContainerExports, NewContainerValues) {
   const ZemContainerHandle handle = Zem_createDataContainer();
   ASSERT_NE(handle, 0u);
-  StdoutCapture quiet;
   EXPECT_EQ(Zem_getMessageType(handle), 8);
   EXPECT_EQ(Zem_getStatus(handle), 9);
   for (auto reader : {Zem_getServerID, Zem_getReferenceID, Zem_getCallID, Zem_getHeldCallID, Zem_getNetworkCallID,
                       Zem_getNodeID, Zem_getCallHandle}) {
-    EXPECT_EQ(reader(handle), 0);
+    int32_t value = -1;
+    capturedStdout([&] { value = reader(handle); });
+    EXPECT_EQ(value, 0);
   }
   EXPECT_EQ(Zem_getFirstItem(handle), nullptr);
   EXPECT_EQ(Zem_setFirstItem(handle, "x"), 9);  // type 8 takes no items
@@ -118,16 +120,19 @@ TEST_F(ContainerExports, WritersAndReadersPairUp) {
       {"node ID", Zem_setNodeID, Zem_getNodeID},
       {"call handle", Zem_setCallHandle, Zem_getCallHandle},
   };
-  StdoutCapture quiet;
   const ZemContainerHandle handle = Zem_createDataContainer();
   int32_t value = -1000;
   for (const auto& field : fields) {
-    EXPECT_EQ(field.write(handle, value), 10) << field.name;
+    int32_t written = -1;
+    capturedStdout([&] { written = field.write(handle, value); });
+    EXPECT_EQ(written, 10) << field.name;
     --value;
   }
   value = -1000;
   for (const auto& field : fields) {
-    EXPECT_EQ(field.read(handle), value) << field.name;
+    int32_t read = -1;
+    capturedStdout([&] { read = field.read(handle); });
+    EXPECT_EQ(read, value) << field.name;
     --value;
   }
   // Any message type is stored unchecked, 7 included.
@@ -194,16 +199,19 @@ TEST_F(ContainerExports, CallHandleLines) {
   const ZemContainerHandle gone = Zem_createDataContainer();
   ASSERT_EQ(Zem_destroyDataContainer(gone), 10);
 
-  StdoutCapture capture;
-  EXPECT_EQ(Zem_setCallHandle(handle, 77), 10);
-  EXPECT_EQ(Zem_getCallHandle(handle), 77);
-  EXPECT_EQ(Zem_setCallHandle(handle, -5), 10);
-  EXPECT_EQ(Zem_getCallHandle(handle), -5);
-  EXPECT_EQ(Zem_getCallHandle(0), 0);
-  EXPECT_EQ(Zem_setCallHandle(gone, 3), 17);
-  EXPECT_EQ(Zem_getCallHandle(gone), 0);
-  EXPECT_EQ(Zem_setCallHandle(0, 3), 17);
-  EXPECT_EQ(capture.text(),
+  std::vector<int32_t> results;
+  const std::string printed = capturedStdout([&] {
+    results.push_back(Zem_setCallHandle(handle, 77));
+    results.push_back(Zem_getCallHandle(handle));
+    results.push_back(Zem_setCallHandle(handle, -5));
+    results.push_back(Zem_getCallHandle(handle));
+    results.push_back(Zem_getCallHandle(0));
+    results.push_back(Zem_setCallHandle(gone, 3));
+    results.push_back(Zem_getCallHandle(gone));
+    results.push_back(Zem_setCallHandle(0, 3));
+  });
+  EXPECT_EQ(results, (std::vector<int32_t>{10, 77, 10, -5, 0, 17, 0, 17}));
+  EXPECT_EQ(printed,
             "Zem_setCallHandle(): CallHandle=77\n"
             "Zem_getCallHandle - CallHandle=77\n"
             "Zem_setCallHandle(): CallHandle=-5\n"

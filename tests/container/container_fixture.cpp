@@ -1,7 +1,5 @@
 #include "container_fixture.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -13,30 +11,6 @@
 #include "platform/settings_store.h"
 
 namespace zem::test {
-
-StdoutCapture::StdoutCapture() {
-  std::fflush(stdout);
-  file_ = std::tmpfile();
-  saved_ = dup(1);
-  dup2(fileno(file_), 1);
-}
-
-StdoutCapture::~StdoutCapture() { text(); }
-
-std::string StdoutCapture::text() {
-  if (file_ == nullptr) return {};
-  std::fflush(stdout);
-  dup2(saved_, 1);
-  close(saved_);
-  std::rewind(file_);
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) out.append(buffer, n);
-  std::fclose(file_);
-  file_ = nullptr;
-  return out;
-}
 
 ContainerExports::~ContainerExports() { disarmFailPoints(); }
 

@@ -1,6 +1,6 @@
 // What the container export tests share: a fresh data root and container
 // runtime per test, the settings value that switches the exception log on,
-// the log's lines, and the process's standard output captured for a while.
+// the log's lines.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,22 +14,6 @@
 #include "support/temp_root.h"
 
 namespace zem::test {
-
-// Redirects file descriptor 1 into a temporary file until text() is called.
-class StdoutCapture {
- public:
-  StdoutCapture();
-  ~StdoutCapture();
-  StdoutCapture(const StdoutCapture&) = delete;
-  StdoutCapture& operator=(const StdoutCapture&) = delete;
-
-  // Ends the capture and gives what was written meanwhile.
-  std::string text();
-
- private:
-  int saved_ = -1;
-  std::FILE* file_ = nullptr;
-};
 
 class ContainerExports : public ::testing::Test {
  protected:
