@@ -1,0 +1,215 @@
+#include "rpc/client_association.h"
+
+#include "rpc/fragment_io.h"
+
+namespace rpc {
+
+struct ClientAssociation::Connection {
+  TcpSocket socket;
+  size_t xmitFrag = 0;  // largest fragment the server accepts from us
+  uint32_t nextCallId = 1;
+};
+
+namespace {
+
+constexpr uint16_t kContextId = 0;
+
+int waitLimit(int timeoutMs) { return timeoutMs > 0 ? timeoutMs : TcpSocket::kNoLimit; }
+
+// Keeps a call's socket attached to its cancellation token for one scope.
+class Attachment {
+ public:
+  Attachment(Cancellation* cancel, TcpSocket* socket) : cancel_(cancel) {
+    attached_ = cancel_ == nullptr || cancel_->attach(socket);
+  }
+  ~Attachment() {
+    if (cancel_ != nullptr && attached_) cancel_->detach();
+  }
+  bool attached() const { return attached_; }
+
+ private:
+  Cancellation* cancel_;
+  bool attached_;
+};
+
+Status cancelledStatus() { return Status::error(StatusCode::Cancelled, "the call was cancelled"); }
+
+}  // namespace
+
+ClientAssociation::ClientAssociation(StringBinding endpoint, SyntaxId interfaceId, ClientOptions options)
+    : endpoint_(std::move(endpoint)), interfaceId_(interfaceId), options_(options) {}
+
+ClientAssociation::~ClientAssociation() { abortAll(); }
+
+uint32_t ClientAssociation::groupId() const {
+  std::lock_guard lock(mutex_);
+  return groupId_;
+}
+
+size_t ClientAssociation::openConnections() const {
+  std::lock_guard lock(mutex_);
+  return idle_.size() + busy_.size();
+}
+
+void ClientAssociation::abortAll() {
+  std::lock_guard lock(mutex_);
+  for (Connection* connection : busy_) connection->socket.abort();
+  idle_.clear();
+}
+
+Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request, std::vector<uint8_t>& response,
+                               Cancellation* cancel) {
+  std::unique_ptr<Connection> connection;
+  Status status = acquire(connection, cancel);
+  if (!status.isOk()) return status;
+
+  Attachment attachment(cancel, &connection->socket);
+  if (!attachment.attached()) {
+    release(std::move(connection), true);
+    return cancelledStatus();
+  }
+  status = exchange(*connection, opnum, request, response);
+  const bool reusable = status.isOk() || status.code() == StatusCode::Fault;
+  release(std::move(connection), reusable);
+  if (!status.isOk() && cancel != nullptr && cancel->cancelled()) return cancelledStatus();
+  return status;
+}
+
+Status ClientAssociation::acquire(std::unique_ptr<Connection>& connection, Cancellation* cancel) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!idle_.empty()) {
+      connection = std::move(idle_.back());
+      idle_.pop_back();
+      busy_.insert(connection.get());
+      return Status();
+    }
+  }
+  return openConnection(connection, cancel);
+}
+
+Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection, Cancellation* cancel) {
+  std::lock_guard opening(openMutex_);
+  auto fresh = std::make_unique<Connection>();
+  Status status = fresh->socket.open(endpoint_.host, endpoint_.port);
+  if (!status.isOk()) return status;
+
+  uint32_t group = 0;
+  {
+    std::lock_guard lock(mutex_);
+    // A connection returned while this one waited to open can serve instead.
+    if (!idle_.empty()) {
+      connection = std::move(idle_.back());
+      idle_.pop_back();
+      busy_.insert(connection.get());
+      return Status();
+    }
+    if (idle_.empty() && busy_.empty()) groupId_ = 0;
+    group = groupId_;
+    busy_.insert(fresh.get());
+  }
+  const auto fail = [&](Status failure) {
+    std::lock_guard lock(mutex_);
+    busy_.erase(fresh.get());
+    return failure;
+  };
+
+  Attachment attachment(cancel, &fresh->socket);
+  if (!attachment.attached()) return fail(cancelledStatus());
+  status = fresh->socket.connect(options_.connectTimeoutMs);
+  if (!status.isOk()) return fail(status);
+  fresh->socket.setNoDelay();
+  fresh->socket.setKeepAlive(options_.keepAlive);
+
+  BindBody bind;
+  bind.maxXmitFrag = options_.maxXmitFrag;
+  bind.maxRecvFrag = options_.maxRecvFrag;
+  bind.assocGroupId = group;
+  bind.contexts.push_back({kContextId, interfaceId_, {ndrTransferSyntax()}});
+  status = fresh->socket.sendAll(encodeBind(PduType::Bind, fresh->nextCallId++, bind));
+  if (!status.isOk()) return fail(status);
+
+  std::vector<uint8_t> fragment;
+  Header header;
+  status = readFragment(fresh->socket, options_.maxRecvFrag, options_.connectTimeoutMs, options_.connectTimeoutMs,
+                        fragment, header);
+  if (!status.isOk()) return fail(cancel && cancel->cancelled() ? cancelledStatus() : status);
+
+  std::string why;
+  if (header.type == PduType::BindNak) {
+    BindNakBody nak;
+    if (!decodeBindNak(fragment, nak, why)) return fail(Status::error(StatusCode::ProtocolError, why));
+    return fail(Status::error(StatusCode::BindRejected, "bind_nak, reason " + std::to_string(nak.reason)));
+  }
+  BindAckBody ack;
+  if (header.type != PduType::BindAck || !decodeBindAck(fragment, ack, why))
+    return fail(Status::error(StatusCode::ProtocolError, why.empty() ? "no bind_ack" : why));
+  if (ack.results.size() != 1) return fail(Status::error(StatusCode::ProtocolError, "bind_ack without one result"));
+  if (ack.results[0].result != bind_result::kAccepted)
+    return fail(Status::error(StatusCode::BindRejected,
+                              "interface refused, reason " + std::to_string(ack.results[0].reason)));
+  if (!(ack.results[0].transferSyntax == ndrTransferSyntax()))
+    return fail(Status::error(StatusCode::ProtocolError, "server chose a transfer syntax that was not offered"));
+  if (ack.maxRecvFrag < kMinFragmentSize)
+    return fail(Status::error(StatusCode::ProtocolError, "server's receive fragment size is too small"));
+  if (group != 0 && ack.assocGroupId != group)
+    return fail(Status::error(StatusCode::BindRejected, "server did not keep the association group"));
+
+  fresh->xmitFrag = std::min<size_t>(options_.maxXmitFrag, ack.maxRecvFrag);
+  std::lock_guard lock(mutex_);
+  groupId_ = ack.assocGroupId;
+  connection = std::move(fresh);
+  return Status();
+}
+
+Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::span<const uint8_t> request,
+                                   std::vector<uint8_t>& response) {
+  const uint32_t callId = connection.nextCallId++;
+  Status status = sendRequest(connection.socket, callId, kContextId, opnum, request, connection.xmitFrag);
+  if (!status.isOk()) return status;
+
+  const int limit = waitLimit(options_.callTimeoutMs);
+  StubAssembler assembler(options_.maxResponseStub);
+  std::vector<uint8_t> fragment;
+  for (;;) {
+    Header header;
+    status = readFragment(connection.socket, options_.maxRecvFrag, limit, limit, fragment, header);
+    if (!status.isOk()) return status;
+    if (header.callId != callId && header.type != PduType::Shutdown)
+      return Status::error(StatusCode::ProtocolError, "answer for call " + std::to_string(header.callId) +
+                                                          " while waiting for call " + std::to_string(callId));
+    std::string why;
+    switch (header.type) {
+      case PduType::Response: {
+        ResponseBody body;
+        if (!decodeResponse(fragment, body, why)) return Status::error(StatusCode::ProtocolError, why);
+        const StubAssembler::Step step = assembler.add(header, body.stub, why);
+        if (step == StubAssembler::Step::Error) return Status::error(StatusCode::ProtocolError, why);
+        if (step == StubAssembler::Step::Complete) {
+          response = assembler.take();
+          return Status();
+        }
+        break;
+      }
+      case PduType::Fault: {
+        FaultBody body;
+        if (!decodeFault(fragment, body, why)) return Status::error(StatusCode::ProtocolError, why);
+        if (assembler.inProgress()) return Status::error(StatusCode::ProtocolError, "fault inside a response");
+        return Status::fault(body.status);
+      }
+      case PduType::Shutdown:
+        return Status::error(StatusCode::ConnectionClosed, "the server asked to close the connection");
+      default:
+        return Status::error(StatusCode::ProtocolError,
+                             "unexpected PDU type " + std::to_string(static_cast<int>(header.type)));
+    }
+  }
+}
+
+void ClientAssociation::release(std::unique_ptr<Connection> connection, bool reusable) {
+  std::lock_guard lock(mutex_);
+  busy_.erase(connection.get());
+  if (reusable) idle_.push_back(std::move(connection));
+}
+
+}  // namespace rpc

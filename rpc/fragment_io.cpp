@@ -1,0 +1,96 @@
+#include "rpc/fragment_io.h"
+
+namespace rpc {
+
+Status readFragment(TcpSocket& socket, size_t maxFragment, int firstByteTimeoutMs, int restTimeoutMs,
+                    std::vector<uint8_t>& fragment, Header& header) {
+  fragment.resize(kHeaderSize);
+  Status status = socket.receiveExact(std::span(fragment.data(), 1), firstByteTimeoutMs);
+  if (!status.isOk()) return status;
+  status = socket.receiveExact(std::span(fragment.data() + 1, kHeaderSize - 1), restTimeoutMs);
+  if (!status.isOk()) return status;
+  std::string why;
+  if (!decodeHeader(fragment, header, why)) return Status::error(StatusCode::ProtocolError, why);
+  if (header.fragLength > maxFragment)
+    return Status::error(StatusCode::ProtocolError, "fragment of " + std::to_string(header.fragLength) +
+                                                        " bytes exceeds the agreed " + std::to_string(maxFragment));
+  fragment.resize(header.fragLength);
+  return socket.receiveExact(std::span(fragment.data() + kHeaderSize, header.fragLength - kHeaderSize),
+                             restTimeoutMs);
+}
+
+StubAssembler::Step StubAssembler::add(const Header& header, std::span<const uint8_t> stubPiece, std::string& why) {
+  const bool first = header.flags & pfc::kFirstFrag;
+  if (!started_) {
+    if (!first) {
+      why = "call " + std::to_string(header.callId) + " starts without FIRST_FRAG";
+      return Step::Error;
+    }
+    started_ = true;
+    callId_ = header.callId;
+    stub_.clear();
+  } else if (first || header.callId != callId_) {
+    why = "fragment of call " + std::to_string(header.callId) + " interleaved with call " + std::to_string(callId_);
+    return Step::Error;
+  }
+  if (stubPiece.size() > maxStub_ - stub_.size()) {
+    why = "stub exceeds " + std::to_string(maxStub_) + " bytes";
+    return Step::Error;
+  }
+  stub_.insert(stub_.end(), stubPiece.begin(), stubPiece.end());
+  return (header.flags & pfc::kLastFrag) ? Step::Complete : Step::More;
+}
+
+std::vector<uint8_t> StubAssembler::take() {
+  started_ = false;
+  return std::move(stub_);
+}
+
+namespace {
+
+template <typename Encode>
+Status sendFragments(TcpSocket& socket, std::span<const uint8_t> stub, size_t maxFragment, Encode encode) {
+  const size_t piece = stubBytesPerFragment(maxFragment, kRequestHeaderSize);
+  size_t offset = 0;
+  do {
+    const size_t length = std::min(piece, stub.size() - offset);
+    uint8_t flags = 0;
+    if (offset == 0) flags |= pfc::kFirstFrag;
+    if (offset + length == stub.size()) flags |= pfc::kLastFrag;
+    const std::vector<uint8_t> fragment =
+        encode(flags, static_cast<uint32_t>(stub.size() - offset), stub.subspan(offset, length));
+    Status status = socket.sendAll(fragment);
+    if (!status.isOk()) return status;
+    offset += length;
+  } while (offset < stub.size());
+  return Status();
+}
+
+}  // namespace
+
+Status sendRequest(TcpSocket& socket, uint32_t callId, uint16_t contextId, uint16_t opnum,
+                   std::span<const uint8_t> stub, size_t maxFragment) {
+  return sendFragments(socket, stub, maxFragment,
+                       [&](uint8_t flags, uint32_t remaining, std::span<const uint8_t> piece) {
+                         RequestBody body;
+                         body.allocHint = remaining;
+                         body.contextId = contextId;
+                         body.opnum = opnum;
+                         body.stub = piece;
+                         return encodeRequest(callId, flags, body);
+                       });
+}
+
+Status sendResponse(TcpSocket& socket, uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub,
+                    size_t maxFragment) {
+  return sendFragments(socket, stub, maxFragment,
+                       [&](uint8_t flags, uint32_t remaining, std::span<const uint8_t> piece) {
+                         ResponseBody body;
+                         body.allocHint = remaining;
+                         body.contextId = contextId;
+                         body.stub = piece;
+                         return encodeResponse(callId, flags, body);
+                       });
+}
+
+}  // namespace rpc

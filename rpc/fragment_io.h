@@ -1,0 +1,50 @@
+// Moving whole fragments over a connection, and putting a call's stub
+// together from its fragments.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "rpc/pdu.h"
+#include "rpc/status.h"
+#include "rpc/tcp_socket.h"
+
+namespace rpc {
+
+// Reads one fragment: waits up to firstByteTimeoutMs for its header, then up
+// to restTimeoutMs for each further chunk. A fragment longer than
+// maxFragment is refused before anything beyond its header is read, so the
+// buffer never grows past what this side agreed to receive.
+Status readFragment(TcpSocket& socket, size_t maxFragment, int firstByteTimeoutMs, int restTimeoutMs,
+                    std::vector<uint8_t>& fragment, Header& header);
+
+// Collects the stub of one call (request or response) from its fragments:
+// the first carries FIRST_FRAG, all share the call id, LAST_FRAG ends the
+// call, and the whole stub stays within maxStub bytes.
+class StubAssembler {
+ public:
+  enum class Step { More, Complete, Error };
+
+  explicit StubAssembler(size_t maxStub) : maxStub_(maxStub) {}
+
+  Step add(const Header& header, std::span<const uint8_t> stubPiece, std::string& why);
+  bool inProgress() const { return started_; }
+  uint32_t callId() const { return callId_; }
+  // The whole stub, once add() returned Complete; the assembler starts over.
+  std::vector<uint8_t> take();
+
+ private:
+  size_t maxStub_;
+  bool started_ = false;
+  uint32_t callId_ = 0;
+  std::vector<uint8_t> stub_;
+};
+
+// Sends a stub as request or response fragments of at most maxFragment bytes.
+Status sendRequest(TcpSocket& socket, uint32_t callId, uint16_t contextId, uint16_t opnum,
+                   std::span<const uint8_t> stub, size_t maxFragment);
+Status sendResponse(TcpSocket& socket, uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub,
+                    size_t maxFragment);
+
+}  // namespace rpc

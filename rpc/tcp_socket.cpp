@@ -1,0 +1,196 @@
+#include "rpc/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace rpc {
+namespace {
+
+std::string errorText(int error) { return std::strerror(error); }
+
+bool resolve(const std::string& host, uint16_t port, int flags, addrinfo** result) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  const std::string service = std::to_string(port);
+  return getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, result) == 0;
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() { close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept { *this = std::move(other); }
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    host_ = std::move(other.host_);
+    port_ = other.port_;
+    family_ = other.family_;
+    std::memcpy(address_, other.address_, sizeof address_);
+    addressLength_ = other.addressLength_;
+  }
+  return *this;
+}
+
+Status TcpSocket::open(const std::string& host, uint16_t port) {
+  close();
+  addrinfo* found = nullptr;
+  if (!resolve(host, port, 0, &found) || found == nullptr)
+    return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
+  if (found->ai_addrlen > sizeof address_) {
+    freeaddrinfo(found);
+    return Status::error(StatusCode::ConnectFailed, "address too long");
+  }
+  std::memcpy(address_, found->ai_addr, found->ai_addrlen);
+  addressLength_ = found->ai_addrlen;
+  family_ = found->ai_family;
+  freeaddrinfo(found);
+  host_ = host;
+  port_ = port;
+  fd_ = ::socket(family_, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd_ < 0) return Status::error(StatusCode::ConnectFailed, "socket: " + errorText(errno));
+  return Status();
+}
+
+Status TcpSocket::connect(int timeoutMs) {
+  const std::string where = host_ + "[" + std::to_string(port_) + "]";
+  if (::connect(fd_, reinterpret_cast<const sockaddr*>(address_), addressLength_) != 0) {
+    if (errno != EINPROGRESS) return Status::error(StatusCode::ConnectFailed, where + ": " + errorText(errno));
+    pollfd waiter{fd_, POLLOUT, 0};
+    const int ready = ::poll(&waiter, 1, timeoutMs);
+    if (ready == 0) return Status::error(StatusCode::ConnectTimeout, where);
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (ready < 0 || getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (error != 0) return Status::error(StatusCode::ConnectFailed, where + ": " + errorText(error));
+    // A socket shut down by abort() while connecting reports no error but
+    // is no longer usable: the caller sees that on its first transfer.
+  }
+  // From here on the socket blocks; waits are bounded with poll().
+  const int flags = fcntl(fd_, F_GETFL);
+  fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+  return Status();
+}
+
+Status TcpSocket::sendAll(std::span<const uint8_t> data) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Status::error(StatusCode::ConnectionClosed, "send: " + errorText(errno));
+    sent += static_cast<size_t>(n);
+  }
+  return Status();
+}
+
+Status TcpSocket::receiveExact(std::span<uint8_t> data, int timeoutMs) {
+  size_t received = 0;
+  while (received < data.size()) {
+    if (timeoutMs != kNoLimit) {
+      pollfd waiter{fd_, POLLIN, 0};
+      const int ready = ::poll(&waiter, 1, timeoutMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) return Status::error(StatusCode::Timeout, "no data within " + std::to_string(timeoutMs) + " ms");
+    }
+    const ssize_t n = ::recv(fd_, data.data() + received, data.size() - received, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return Status::error(StatusCode::ConnectionClosed, "closed by the peer");
+    if (n < 0) return Status::error(StatusCode::ConnectionClosed, "receive: " + errorText(errno));
+    received += static_cast<size_t>(n);
+  }
+  return Status();
+}
+
+bool TcpSocket::peerClosed() const {
+  if (fd_ < 0) return true;
+  uint8_t byte = 0;
+  const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n == 0) return true;
+  return n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+}
+
+void TcpSocket::setNoDelay() {
+  const int on = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void TcpSocket::setKeepAlive(const KeepAlive& settings) {
+  const int on = 1;
+  setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &settings.idleSeconds, sizeof settings.idleSeconds);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &settings.intervalSeconds, sizeof settings.intervalSeconds);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &settings.count, sizeof settings.count);
+  // Data that the peer never acknowledges ends the connection in the same time.
+  const unsigned userTimeoutMs =
+      static_cast<unsigned>((settings.idleSeconds + settings.intervalSeconds * settings.count) * 1000);
+  setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+}
+
+void TcpSocket::abort() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void TcpSocket::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+TcpListener::~TcpListener() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Status TcpListener::listen(const std::string& host, uint16_t port) {
+  addrinfo* found = nullptr;
+  if (!resolve(host, port, AI_PASSIVE, &found) || found == nullptr)
+    return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
+  fd_ = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd_ < 0 || ::bind(fd_, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd_, 128) != 0) {
+    const int error = errno;
+    freeaddrinfo(found);
+    return Status::error(StatusCode::ConnectFailed, "listen on " + host + ":" + std::to_string(port) + ": " + errorText(error));
+  }
+  freeaddrinfo(found);
+  sockaddr_storage bound{};
+  socklen_t length = sizeof bound;
+  getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length);
+  port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  return Status();
+}
+
+TcpSocket TcpListener::accept() {
+  for (;;) {
+    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) return TcpSocket(fd);
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    // EMFILE and friends: back off briefly rather than spin.
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      pollfd waiter{fd_, POLLIN, 0};
+      ::poll(&waiter, 1, 100);
+      continue;
+    }
+    return TcpSocket();
+  }
+}
+
+void TcpListener::shutdown() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+}  // namespace rpc

@@ -1,0 +1,88 @@
+// A TCP connection with bounded waits, and a listening socket.
+//
+// abort() may be called from any thread while another thread is blocked in
+// a send or receive on the same socket: it shuts the connection down, the
+// blocked call returns ConnectionClosed at once, and the descriptor itself
+// stays valid until the object is destroyed.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "rpc/status.h"
+
+namespace rpc {
+
+// TCP keep-alive settings that detect a silent peer: the first probe after
+// idleSeconds without traffic, then every intervalSeconds, giving up after
+// count unanswered probes.
+struct KeepAlive {
+  int idleSeconds = 10;
+  int intervalSeconds = 2;
+  int count = 3;
+};
+
+class TcpSocket {
+ public:
+  static constexpr int kNoLimit = -1;
+
+  TcpSocket() = default;
+  explicit TcpSocket(int fd) : fd_(fd) {}
+  ~TcpSocket();
+  TcpSocket(TcpSocket&& other) noexcept;
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  // Creates the socket for connect(); abort() works from here on.
+  Status open(const std::string& host, uint16_t port);
+  // Connects within timeoutMs.
+  Status connect(int timeoutMs);
+
+  Status sendAll(std::span<const uint8_t> data);
+  // Fills data completely; waits at most timeoutMs for each chunk (kNoLimit:
+  // without limit). ConnectionClosed when the peer closes first.
+  Status receiveExact(std::span<uint8_t> data, int timeoutMs);
+  // Whether the peer has closed its side or the connection broke, without
+  // waiting and without consuming anything.
+  bool peerClosed() const;
+
+  void setNoDelay();
+  void setKeepAlive(const KeepAlive& settings);
+  void abort();
+  void close();
+  bool isOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  std::string host_;
+  uint16_t port_ = 0;
+  int family_ = 0;
+  // The resolved address, kept between open() and connect().
+  alignas(8) unsigned char address_[128] = {};
+  unsigned addressLength_ = 0;
+};
+
+class TcpListener {
+ public:
+  TcpListener() = default;
+  ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  Status listen(const std::string& host, uint16_t port);
+  uint16_t port() const { return port_; }
+  // Waits for the next connection; a closed socket (fd < 0) once shutdown()
+  // was called.
+  TcpSocket accept();
+  // Ends accept() waits; safe from any thread.
+  void shutdown();
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+}  // namespace rpc
