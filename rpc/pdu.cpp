@@ -320,6 +320,7 @@ bool decodeFault(std::span<const uint8_t> pdu, FaultBody& body, std::string& why
   in.u8(body.cancelCount);
   in.u8(reserved);
   in.u32(body.status);
+  in.skip(4);  // reserved
   return done(in, why);
 }
 
