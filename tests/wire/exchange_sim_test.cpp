@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <deque>
+
 #include "provider/exchange_client.h"
 #include "provider/exchange_text.h"
 #include "support/process.h"
@@ -29,17 +31,33 @@ class Simulator {
 
   int port() const { return port_; }
   std::string binding() const { return "ncacn_ip_tcp:127.0.0.1[" + std::to_string(port_) + "]"; }
-  void command(const json& command) { process_.writeLine(command.dump()); }
+  // Sends a command and waits until the simulator has handled it.
+  void command(json command) {
+    command["seq"] = ++seq_;
+    process_.writeLine(command.dump());
+    const json ack = next("ack");
+    EXPECT_EQ(ack.value("seq", 0), seq_) << command.dump();
+  }
 
-  // The next event with this name (others are skipped); null when none came in time.
+  // The next event with this name, in order; events of other names stay
+  // for later. Null when none came in time.
   json next(const std::string& name, int timeoutMs = 5000) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if ((*it)["event"] == name) {
+        json event = *it;
+        pending_.erase(it);
+        return event;
+      }
+    }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string line;
     while (Clock::now() < deadline) {
       const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
       if (!process_.readLine(line, std::max(left, 1))) break;
       json event = json::parse(line, nullptr, false);
-      if (event.is_object() && event.value("event", "") == name) return event;
+      if (!event.is_object()) continue;
+      if (event.value("event", "") == name) return event;
+      pending_.push_back(std::move(event));
     }
     return nullptr;
   }
@@ -55,6 +73,8 @@ class Simulator {
 
   zem::test::ChildProcess process_;
   int port_ = 0;
+  int seq_ = 0;
+  std::deque<json> pending_;
 };
 
 struct Session {
@@ -153,11 +173,20 @@ TEST(ExchangeSim, AFetchWithNothingQueuedHoldsThenAnswersTheIdleResult) {
   Simulator longHold({"--hold-ms", "20000"});
   Session held(longHold);
   longHold.next("registered");
-  std::thread sender([&] { longHold.command({{"cmd", "send"}, {"type", "request"}, {"ref", 9}}); });
+  // The message is sent 200 ms into the hold: that delay is the situation
+  // under test, not a wait for something.
+  std::thread sender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    longHold.command({{"cmd", "send"}, {"type", "request"}, {"ref", 9}});
+  });
+  const auto holdStarted = Clock::now();
   const ExchangeResult delivered = held.client.Zem_GetMessageBridge(held.context, 0, &record, &data);
+  const auto took = Clock::now() - holdStarted;
   sender.join();
   EXPECT_TRUE(delivered.succeeded());
   EXPECT_EQ(record.MsgReferenceId, 9);
+  EXPECT_GE(took, std::chrono::milliseconds(150));
+  EXPECT_LT(took, std::chrono::seconds(10));
 }
 
 TEST(ExchangeSim, InjectsEveryKindOfFailure) {

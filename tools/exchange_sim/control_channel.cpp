@@ -84,6 +84,9 @@ bool ControlChannel::handle(const std::string& line) {
   } else {
     events_.error("unknown command \"" + name->get<std::string>() + "\"");
   }
+  // A command with "seq" is acknowledged once it has taken effect, so that a
+  // driver knows when its next remote call will see it.
+  if (const auto seq = command.find("seq"); seq != command.end()) events_.emit("ack", {{"seq", *seq}});
   return true;
 }
 

@@ -6,7 +6,8 @@
 //   {"cmd":"fail","proc":"Zem_GetMessageBridge","action":"fault"|"drop"|"delay","ms":N,"status":N}
 //   {"cmd":"quit"}
 //
-// Anything refused is reported as an error event with the reason.
+// Anything refused is reported as an error event with the reason. A command
+// that carries "seq" is answered with {"event":"ack","seq":...} once handled.
 #pragma once
 
 #include <string>

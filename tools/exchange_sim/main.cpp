@@ -56,10 +56,12 @@ Commands:
       send a fault PDU with status S (default 0x1C000021), close the connection without an
       answer, or wait MS milliseconds first
   {"cmd":"quit"}
+  Any command may carry "seq": it is answered with {"event":"ack","seq":...} once it has
+  taken effect (an error event comes first if it was refused).
 
 Events: listening, registered (providerId, context, names, flags), deregistered,
 keepalive, delivered (ref), completion (ref, items: all ten strings), rundown,
-generated (count), error (reason).
+generated (count), ack (seq), error (reason).
 )";
 
 int signalPipe[2] = {-1, -1};
