@@ -65,7 +65,9 @@ def wire_string(text):
 
 def string_text(value):
     """The text of a decoded WireString, without its terminator."""
-    units = b''.join(unit.getData() for unit in value['Data'])
+    # impacket hands out an array member of a structure as its list of items.
+    items = value if isinstance(value, list) else value['Data']
+    units = b''.join(unit.getData() if hasattr(unit, 'getData') else bytes(unit) for unit in items)
     assert units[-2:] == b'\0\0', 'string without terminator'
     return units[:-2].decode('utf-16-le')
 
