@@ -88,6 +88,7 @@ class RawPingPong {
 void roundTrips(int count) {
   std::FILE* sink = std::fopen("/dev/null", "w");
   EventStream events(sink);
+  events.mute({"keepalive", "completion"});  // as exchange-sim --quiet: the runtime is measured, not JSON
   auto exchange = std::make_shared<SimExchange>(events, SimOptions{});
   rpc::Server server;
   server.addInterface(std::make_shared<ExchangeDispatcher>(exchange));

@@ -1,21 +1,22 @@
 #include "provider/exchange_marshal.h"
 
+#include <bit>
 #include <cstring>
 #include <string>
 
 namespace {
 
+// UTF-16 units travel little-endian; on a little-endian host they are copied
+// as they are.
+static_assert(std::endian::native == std::endian::little, "the units are copied as little-endian");
+
 void writeUnits(rpc::NdrWriter& out, const char16_t* units, int count) {
-  for (int i = 0; i < count; ++i) out.u16(static_cast<uint16_t>(units[i]));
+  out.align(2);
+  out.bytes(units, static_cast<size_t>(count) * sizeof(char16_t));
 }
 
 bool readUnits(rpc::NdrReader& in, char16_t* units, int count) {
-  for (int i = 0; i < count; ++i) {
-    uint16_t unit = 0;
-    if (!in.u16(unit)) return false;
-    units[i] = static_cast<char16_t>(unit);
-  }
-  return true;
+  return in.align(2) && in.bytes(units, static_cast<size_t>(count) * sizeof(char16_t));
 }
 
 // A name field goes whole, but nothing behind its first zero unit leaves

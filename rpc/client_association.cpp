@@ -6,6 +6,7 @@ namespace rpc {
 
 struct ClientAssociation::Connection {
   TcpSocket socket;
+  FragmentReader reader{socket};
   size_t xmitFrag = 0;  // largest fragment the server accepts from us
   uint32_t nextCallId = 1;
 };
@@ -131,8 +132,8 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
 
   std::vector<uint8_t> fragment;
   Header header;
-  status = readFragment(fresh->socket, options_.maxRecvFrag, options_.connectTimeoutMs, options_.connectTimeoutMs,
-                        fragment, header);
+  status = fresh->reader.read(options_.maxRecvFrag, options_.connectTimeoutMs, options_.connectTimeoutMs, fragment,
+                              header);
   if (!status.isOk()) return fail(cancel && cancel->cancelled() ? cancelledStatus() : status);
 
   std::string why;
@@ -173,7 +174,7 @@ Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::
   std::vector<uint8_t> fragment;
   for (;;) {
     Header header;
-    status = readFragment(connection.socket, options_.maxRecvFrag, limit, limit, fragment, header);
+    status = connection.reader.read(options_.maxRecvFrag, limit, limit, fragment, header);
     if (!status.isOk()) return status;
     if (header.callId != callId && header.type != PduType::Shutdown)
       return Status::error(StatusCode::ProtocolError, "answer for call " + std::to_string(header.callId) +

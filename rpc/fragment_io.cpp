@@ -1,5 +1,7 @@
 #include "rpc/fragment_io.h"
 
+#include <algorithm>
+
 namespace rpc {
 
 Status readFragment(TcpSocket& socket, size_t maxFragment, int firstByteTimeoutMs, int restTimeoutMs,
@@ -17,6 +19,43 @@ Status readFragment(TcpSocket& socket, size_t maxFragment, int firstByteTimeoutM
   fragment.resize(header.fragLength);
   return socket.receiveExact(std::span(fragment.data() + kHeaderSize, header.fragLength - kHeaderSize),
                              restTimeoutMs);
+}
+
+Status FragmentReader::fill(size_t needed, int timeoutMs) {
+  if (end_ - begin_ >= needed) return Status();
+  if (buffer_.size() - begin_ < needed) {  // make room at the front
+    std::copy(buffer_.begin() + static_cast<long>(begin_), buffer_.begin() + static_cast<long>(end_), buffer_.begin());
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  while (end_ - begin_ < needed) {
+    size_t received = 0;
+    Status status = socket_.receiveSome(std::span(buffer_.data() + end_, buffer_.size() - end_), timeoutMs, received);
+    if (!status.isOk()) return status;
+    end_ += received;
+  }
+  return Status();
+}
+
+Status FragmentReader::read(size_t maxFragment, int firstByteTimeoutMs, int restTimeoutMs,
+                            std::vector<uint8_t>& fragment, Header& header) {
+  Status status = fill(1, firstByteTimeoutMs);
+  if (!status.isOk()) return status;
+  status = fill(kHeaderSize, restTimeoutMs);
+  if (!status.isOk()) return status;
+  std::string why;
+  const std::span<const uint8_t> start(buffer_.data() + begin_, kHeaderSize);
+  if (!decodeHeader(start, header, why)) return Status::error(StatusCode::ProtocolError, why);
+  if (header.fragLength > maxFragment || header.fragLength > kCapacity)
+    return Status::error(StatusCode::ProtocolError, "fragment of " + std::to_string(header.fragLength) +
+                                                        " bytes exceeds the agreed " + std::to_string(maxFragment));
+  status = fill(header.fragLength, restTimeoutMs);
+  if (!status.isOk()) return status;
+  fragment.assign(buffer_.begin() + static_cast<long>(begin_),
+                  buffer_.begin() + static_cast<long>(begin_ + header.fragLength));
+  begin_ += header.fragLength;
+  if (begin_ == end_) begin_ = end_ = 0;
+  return Status();
 }
 
 StubAssembler::Step StubAssembler::add(const Header& header, std::span<const uint8_t> stubPiece, std::string& why) {

@@ -140,14 +140,14 @@ void Server::leaveGroup(const std::shared_ptr<AssociationGroup>& group) {
 void Server::serve(Connection& connection) {
   TcpSocket& socket = connection.socket;
   Session session;
+  FragmentReader reader(socket);
   StubAssembler assembler(options_.maxRequestStub);
   uint16_t requestContext = 0, requestOpnum = 0;
   std::vector<uint8_t> fragment;
 
   for (;;) {
     Header header;
-    Status status = readFragment(socket, options_.maxRecvFrag, TcpSocket::kNoLimit, options_.pduTimeoutMs,
-                                 fragment, header);
+    Status status = reader.read(options_.maxRecvFrag, TcpSocket::kNoLimit, options_.pduTimeoutMs, fragment, header);
     if (!status.isOk()) break;
     std::string why;
 

@@ -115,6 +115,24 @@ Status TcpSocket::receiveExact(std::span<uint8_t> data, int timeoutMs) {
   return Status();
 }
 
+Status TcpSocket::receiveSome(std::span<uint8_t> data, int timeoutMs, size_t& received) {
+  received = 0;
+  for (;;) {
+    if (timeoutMs != kNoLimit) {
+      pollfd waiter{fd_, POLLIN, 0};
+      const int ready = ::poll(&waiter, 1, timeoutMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) return Status::error(StatusCode::Timeout, "no data within " + std::to_string(timeoutMs) + " ms");
+    }
+    const ssize_t n = ::recv(fd_, data.data(), data.size(), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return Status::error(StatusCode::ConnectionClosed, "closed by the peer");
+    if (n < 0) return Status::error(StatusCode::ConnectionClosed, "receive: " + errorText(errno));
+    received = static_cast<size_t>(n);
+    return Status();
+  }
+}
+
 bool TcpSocket::peerClosed() const {
   if (fd_ < 0) return true;
   uint8_t byte = 0;

@@ -44,6 +44,9 @@ class TcpSocket {
   // Fills data completely; waits at most timeoutMs for each chunk (kNoLimit:
   // without limit). ConnectionClosed when the peer closes first.
   Status receiveExact(std::span<uint8_t> data, int timeoutMs);
+  // Receives at least one byte and at most data.size(), waiting at most
+  // timeoutMs; received tells how many.
+  Status receiveSome(std::span<uint8_t> data, int timeoutMs, size_t& received);
   // Whether the peer has closed its side or the connection broke, without
   // waiting and without consuming anything.
   bool peerClosed() const;

@@ -15,6 +15,8 @@ class EventStream {
 
   // Events whose name is in the set are not written (--quiet).
   void mute(std::set<std::string> names) { muted_ = std::move(names); }
+  // Whether events of this name are written; lets callers skip building them.
+  bool wants(const std::string& name) const { return muted_.count(name) == 0; }
   // Writes {"event":name, fields...}.
   void emit(const std::string& name, nlohmann::ordered_json fields = nlohmann::ordered_json::object());
   void error(const std::string& reason);

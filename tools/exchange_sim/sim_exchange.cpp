@@ -193,6 +193,7 @@ ExchangeReply SimExchange::sendCompletion(rpc::ServerCall&, const std::shared_pt
                                           const MessageRecord& record, const MessageData& data) {
   if (auto reply = injected(ExchangeOp::SendCompletion)) return *reply;
   auto registration = std::static_pointer_cast<Registration>(object);
+  if (!events_.wants("completion")) return ExchangeReply::withResult(TARVO_SUCCESS);
   nlohmann::ordered_json items = nlohmann::ordered_json::array();
   for (const auto& string : data.Strings) items.push_back(utf16ToUtf8(slotText(string)));
   events_.emit("completion",
@@ -203,7 +204,7 @@ ExchangeReply SimExchange::sendCompletion(rpc::ServerCall&, const std::shared_pt
 ExchangeReply SimExchange::keepAlive(rpc::ServerCall&, const std::shared_ptr<rpc::ContextObject>& object) {
   if (auto reply = injected(ExchangeOp::KeepAlive)) return *reply;
   auto registration = std::static_pointer_cast<Registration>(object);
-  events_.emit("keepalive", {{"providerId", registration->providerId()}});
+  if (events_.wants("keepalive")) events_.emit("keepalive", {{"providerId", registration->providerId()}});
   return ExchangeReply::withResult(TARVO_SUCCESS);
 }
 
