@@ -64,12 +64,18 @@ Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request,
   Status status = acquire(connection, cancel);
   if (!status.isOk()) return status;
 
-  Attachment attachment(cancel, &connection->socket);
-  if (!attachment.attached()) {
+  bool attached = false;
+  {
+    // Detached before the connection can be closed below, so that cancel()
+    // never reaches a socket that is gone.
+    Attachment attachment(cancel, &connection->socket);
+    attached = attachment.attached();
+    if (attached) status = exchange(*connection, opnum, request, response);
+  }
+  if (!attached) {
     release(std::move(connection), true);
     return cancelledStatus();
   }
-  status = exchange(*connection, opnum, request, response);
   const bool reusable = status.isOk() || status.code() == StatusCode::Fault;
   release(std::move(connection), reusable);
   if (!status.isOk() && cancel != nullptr && cancel->cancelled()) return cancelledStatus();
