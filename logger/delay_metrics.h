@@ -1,0 +1,38 @@
+// How long one path of the logger took, as a histogram in milliseconds: a
+// call count, eleven buckets, the largest delay and when it was seen.
+//
+// Several threads may record at once; a small lock keeps every count and the
+// largest delay with its time stamp together.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+class DelayMetrics {
+ public:
+  static constexpr int kBuckets = 11;
+  // Upper bounds (exclusive) of the first ten buckets; the last takes the rest.
+  static constexpr uint32_t kBucketBounds[kBuckets - 1] = {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000};
+
+  struct Snapshot {
+    uint32_t callCount = 0;
+    uint32_t buckets[kBuckets] = {};
+    uint32_t maxDelay = 0;
+    char maxTimeStamp[40] = {};
+  };
+
+  // Records one delay from two tick counts; a start after the end (the tick
+  // counter wrapped) is ignored.
+  void update(uint32_t startTick, uint32_t endTick);
+  void reset();
+  Snapshot snapshot() const;
+
+  // The block of the usage report: title, underline and count line, then the
+  // buckets and the largest delay.
+  void write(FILE* stream, const char* title, const char* underline, const char* countLine) const;
+
+ private:
+  mutable std::mutex lock_;
+  Snapshot values_;
+};

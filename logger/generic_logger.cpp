@@ -1,0 +1,456 @@
+// The logger's core: queueing entries, the logging thread, writing lines,
+// starting and stopping.
+#include "logger/generic_logger.h"
+
+#include <cxxabi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/exception_translator.h"
+#include "platform/gll_se_exception.h"
+#include "platform/os.h"
+
+namespace {
+
+constexpr uint32_t kLowBufferReserve = 5;
+constexpr int kLongestMessage = LogBuffer::kTextSize - 2;  // 4999 characters, then the line end
+constexpr int kTruncationPoint = 4980;
+constexpr char kTooLongMarker[] = " .. Too Long .. \n";
+constexpr char kBuffersLowText[] = "Warning: Log Buffers Low .. Log message lost ..\n";
+
+uint32_t clampedOr(uint32_t value, uint32_t low, uint32_t high, uint32_t otherwise) {
+  return value >= low && value <= high ? value : otherwise;
+}
+
+}  // namespace
+
+GenericLogger::GenericLogger(const char* directory, const char* fileName, uint32_t logLevel,
+                             uint32_t maxSizeInMegs, bool append, uint32_t maxFiles, LoggerOptions loggerOptions)
+    : appendMode(append),
+      currentLogLevel(logLevel),
+      maxLogFileSizeInMegs(clampedOr(maxSizeInMegs, 10, 50, 10)),
+      maxNumberOfLogFiles(clampedOr(maxFiles, 5, 25, 5)),
+      options(std::move(loggerOptions)) {
+  resolveDirectory(directory, fileName);
+}
+
+GenericLogger::~GenericLogger() {
+  stopLogging();
+  // A start that failed half-way may have left the thread running.
+  waitForLoggingThreadEnd();
+  for (OsSemaphoreHandle* semaphore :
+       {&currentLogLevelSemaphore, &maxLogFileSizeInMegsSemaphore, &logToStdioSemaphore, &threadNameTableSemaphore,
+        &maxNumberOfLogFilesSemaphore, &directoryPathSemaphore, &loggingStartedSemaphore, &loggingStoppedSemaphore}) {
+    osBinarySemaphoreDestroy(*semaphore);
+    *semaphore = nullptr;
+  }
+  if (logFile != nullptr) std::fclose(logFile);
+}
+
+GenericLogger::MessageCounts GenericLogger::messageCounts() const {
+  MessageCounts counts{};
+  counts.requests = loggedMessageRequests.load();
+  counts.rawTexts = loggedRawTexts.load();
+  counts.logged = loggedMessages.load();
+  counts.lost = lostMessages.load();
+  counts.replaced = replacedMessages.load();
+  counts.truncated = truncatedMessages.load();
+  for (uint32_t level = 0; level < kLogLevelCount; ++level) counts.perLevel[level] = levelCounts[level].load();
+  return counts;
+}
+
+// ---- Entries
+
+void GenericLogger::fillText(LogBuffer* record, const char* format, va_list arguments) {
+  if (pool.currentlyFree() <= kLowBufferReserve) {
+    replacedMessages.fetch_add(1, std::memory_order_relaxed);
+    std::memcpy(record->text, kBuffersLowText, sizeof kBuffersLowText);
+    return;
+  }
+  const int length = std::vsnprintf(record->text, kLongestMessage + 1, format, arguments);
+  if (length < 0) {
+    record->text[0] = '\0';
+  } else if (length > kLongestMessage) {
+    std::memcpy(record->text + kTruncationPoint, kTooLongMarker, sizeof kTooLongMarker);
+    truncatedMessages.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+void GenericLogger::enqueue(LogBuffer* record) {
+  std::lock_guard<std::mutex> guard(queueLock);
+  record->next = nullptr;
+  if (writeQueue.tail != nullptr) {
+    writeQueue.tail->next = record;
+  } else {
+    writeQueue.head = record;
+  }
+  writeQueue.tail = record;
+  ++writeQueue.count;
+  messageEvent.set();
+}
+
+void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
+  if (!loggingStarted.load()) return;
+  if (level < kLogLevelCount) levelCounts[level].fetch_add(1, std::memory_order_relaxed);
+  if (level > currentLogLevel.load(std::memory_order_relaxed)) return;
+
+  const uint32_t start = osTickCount();
+  loggedMessageRequests.fetch_add(1, std::memory_order_relaxed);
+  LogBuffer* record = pool.get();
+  if (record == nullptr) {
+    lostMessages.fetch_add(1, std::memory_order_relaxed);
+    logMsgDelays.update(start, osTickCount());
+    messageEvent.set();
+    return;
+  }
+  record->tickCount = osTickCount();
+  record->callerThreadId = osThreadSelf(nullptr);
+
+  va_list arguments;
+  va_start(arguments, format);
+  fillText(record, format, arguments);
+  va_end(arguments);
+  const size_t length = std::strlen(record->text);
+  if (length == 0 || record->text[length - 1] != '\n') {
+    record->text[length] = '\n';
+    record->text[length + 1] = '\0';
+  }
+  osLocalTimeString(record->timeStamp, sizeof record->timeStamp);
+  std::snprintf(record->levelName, sizeof record->levelName, "%s", logLevelName(level));
+
+  if (level == LOG_LEVEL_FATAL) writeBufferToFatalErrorFile(record);
+  enqueue(record);
+  logMsgDelays.update(start, osTickCount());
+}
+
+void GenericLogger::logRawText(const char* format, ...) {
+  if (!loggingStarted.load()) return;
+  const uint32_t start = osTickCount();
+  loggedRawTexts.fetch_add(1, std::memory_order_relaxed);
+  LogBuffer* record = pool.get();
+  if (record == nullptr) {
+    lostMessages.fetch_add(1, std::memory_order_relaxed);
+    logRawTextDelays.update(start, osTickCount());
+    return;
+  }
+  record->tickCount = osTickCount();
+  record->callerThreadId = osThreadSelf(nullptr);
+  va_list arguments;
+  va_start(arguments, format);
+  fillText(record, format, arguments);
+  va_end(arguments);
+  record->timeStamp[0] = '\0';
+  record->levelName[0] = '\0';
+  enqueue(record);
+  logRawTextDelays.update(start, osTickCount());
+}
+
+// ---- The logging thread
+
+uint32_t GenericLogger::logThreadEntry(void* logger) {
+  installExceptionTranslator();
+  try {
+    static_cast<GenericLogger*>(logger)->logThread();
+  } catch (GLL_SE_Exception* exception) {
+    delete exception;  // the report is in the thread's exception file; the thread ends
+  } catch (abi::__forced_unwind&) {
+    throw;  // osThreadExit: let the thread end
+  } catch (...) {
+  }
+  return 0;
+}
+
+void GenericLogger::logThread() {
+  if (!osBinarySemaphoreCreate(&loggingStoppedSemaphore, 0)) {
+    count(SEMAPHORE_CREATE);
+    logFatalError("logThread() : osBinarySemaphoreCreate: loggingStoppedSemaphore failed\n");
+    return;
+  }
+  if (!osBinarySemaphoreGive(loggingStartedSemaphore)) {
+    count(SEMAPHORE_GIVE);
+    logFatalError("logThread() osBinarySemaphoreGive: loggingStartedSemaphore failed\n");
+    return;
+  }
+
+  int idleWaits = 0;
+  bool done = false;
+  while (!done) {
+    if (!messageEvent.wait(options.timings.messageWaitMs)) {
+      // A log that has been quiet for two waits is closed; the next line reopens it.
+      if (++idleWaits >= 2) {
+        idleWaits = 0;
+        std::lock_guard<std::recursive_mutex> files(fileSetLock);
+        closeLogFile();
+      }
+      continue;
+    }
+    idleWaits = 0;
+    done = drainQueue();
+  }
+
+  if (!osBinarySemaphoreGive(loggingStoppedSemaphore)) {
+    count(SEMAPHORE_GIVE);
+    writeTextToLogFile("logThread() : osBinarySemaphoreGive loggingStoppedSemaphore failed\n");
+  }
+}
+
+// Writes every queued record; true when the thread may end.
+bool GenericLogger::drainQueue() {
+  LogBuffer* record = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(queueLock);
+    record = writeQueue.head;
+    if (record != nullptr) {
+      writeQueue.head = record->next;
+      if (writeQueue.head == nullptr) writeQueue.tail = nullptr;
+      --writeQueue.count;
+    }
+  }
+  if (record == nullptr) return stopRequested.load();
+
+  while (record != nullptr) {
+    const uint32_t start = osTickCount();
+    bool written = false;
+    {
+      std::lock_guard<std::recursive_mutex> files(fileSetLock);
+      written = writeBufferToLogFile(record);
+    }
+    if (written) {
+      loggedMessages.fetch_add(1, std::memory_order_relaxed);
+    } else {
+      count(WRITE_BUFFER);
+    }
+    pool.free(record);
+    {
+      std::lock_guard<std::mutex> guard(queueLock);
+      record = writeQueue.head;
+      if (record != nullptr) {
+        writeQueue.head = record->next;
+        if (writeQueue.head == nullptr) writeQueue.tail = nullptr;
+        --writeQueue.count;
+      } else {
+        messageEvent.reset();
+      }
+    }
+    logMsgToFileDelays.update(start, osTickCount());
+  }
+  // Records still being filled by callers keep the thread, unless the stop
+  // has waited long enough.
+  return stopRequested.load() && (pool.currentlyInUse() == 0 || stopNow.load());
+}
+
+// ---- Writing lines (under fileSetLock)
+
+void GenericLogger::writeLine(FILE* stream, const char* timeStamp, const char* levelName, const char* text,
+                              int* written) {
+  int count = 0;
+  if (std::strlen(levelName) > 1) {
+    count = std::fprintf(stream, "%s\t%s\t%s", timeStamp, levelName, text);
+  } else if (std::strlen(timeStamp) > 1) {
+    count = std::fprintf(stream, "%s\t%s", timeStamp, text);
+  } else {
+    count = std::fprintf(stream, "%s", text);
+  }
+  if (written != nullptr) *written = count;
+}
+
+bool GenericLogger::writeBufferToLogFile(LogBuffer* record) {
+  const uint32_t now = osTickCount();
+  if (logFile == nullptr) {
+    logFile = std::fopen(currentLogFilePath, "a+");
+    if (logFile == nullptr) {
+      count(FILE_OPEN);
+      logFatalError("writeBufferToLogFile() : Couldn't open Log File (%s)\n", currentLogFilePath);
+      return false;
+    }
+  }
+  const uint32_t delay = record->tickCount > now ? 0 : now - record->tickCount;
+  if (record->timeStamp[0] != '\0') {
+    // A 23-character time and at most ten digits: always fits the field.
+    char stamped[64];
+    std::snprintf(stamped, sizeof stamped, "%s %-4u", record->timeStamp, delay);
+    std::snprintf(record->timeStamp, sizeof record->timeStamp, "%.40s", stamped);
+  }
+  int written = 0;
+  writeLine(logFile, record->timeStamp, record->levelName, record->text, &written);
+  if (written > 0) currentLogFileSize += static_cast<uint32_t>(written);
+  if (std::fflush(logFile) != 0) count(FILE_FLUSH);
+  if (isLogToStdioOn()) writeLine(stdout, record->timeStamp, record->levelName, record->text, nullptr);
+  return updateCircularBufferFiles();
+}
+
+void GenericLogger::writeTextToLogFile(const char* text) {
+  std::lock_guard<std::recursive_mutex> files(fileSetLock);
+  if (logFile == nullptr) return;
+  char timeStamp[OS_LOCAL_TIME_STRING_SIZE];
+  osLocalTimeString(timeStamp, sizeof timeStamp);
+  writeLine(logFile, timeStamp, "INFO ", text, nullptr);
+  if (std::fflush(logFile) != 0) count(FILE_FLUSH);
+  if (isLogToStdioOn()) writeLine(stdout, timeStamp, "INFO ", text, nullptr);
+  updateCircularBufferFiles();
+}
+
+void GenericLogger::closeLogFile() {
+  std::lock_guard<std::recursive_mutex> files(fileSetLock);
+  if (logFile == nullptr) return;
+  if (std::fclose(logFile) != 0) {
+    count(FILE_CLOSE);
+    logFile = nullptr;
+    logFatalError("closeLogFile() : Couldn't close Log File (%s)\n", currentLogFilePath);
+  }
+  logFile = nullptr;
+}
+
+// ---- Start and stop
+
+bool GenericLogger::createDynamicConfigSemaphores() {
+  struct Entry {
+    OsSemaphoreHandle* semaphore;
+    const char* failure;  // null: only counted, logging has not started yet
+  };
+  const Entry entries[] = {
+      {&currentLogLevelSemaphore,
+       "createDynamicConfigSemaphores() : osBinarySemaphoreCreate: currentLogLevelSemaphore failed\n"},
+      {&maxLogFileSizeInMegsSemaphore,
+       "createDynamicConfigSemaphores() : osBinarySemaphoreCreate: maxLogFileSizeInMegsSemaphore failed\n"},
+      {&logToStdioSemaphore, "createDynamicConfigSemaphores() : osBinarySemaphoreCreate: logToStdioSemaphore failed\n"},
+      {&threadNameTableSemaphore,
+       "createDynamicConfigSemaphores() : osBinarySemaphoreCreate: threadNameTableSemaphore failed\n"},
+      {&maxNumberOfLogFilesSemaphore, nullptr},
+      {&directoryPathSemaphore, nullptr},
+  };
+  for (const Entry& entry : entries) {
+    if (*entry.semaphore != nullptr) continue;  // kept from an earlier start
+    if (!osBinarySemaphoreCreate(entry.semaphore, 1)) {  // the OS layer prints the failure
+      count(SEMAPHORE_CREATE);
+      dynamicConfigSemaphoresCreated = false;
+      if (entry.failure != nullptr) logFatalError("%s", entry.failure);
+      return false;
+    }
+  }
+  dynamicConfigSemaphoresCreated = true;
+  return true;
+}
+
+void GenericLogger::destroyDynamicConfigSemaphores() {
+  // The accessors stop using the semaphores here. The semaphores themselves
+  // stay until the logger is destroyed: a thread that is inside an accessor
+  // right now may still hold one, and must not find it gone.
+  dynamicConfigSemaphoresCreated = false;
+}
+
+bool GenericLogger::startLogging() {
+  if (loggingStarted.load()) return false;
+  if (!initLogFiles()) {
+    logFatalError("startLogging() : Couldn't initialise the Log Files (construction flag enabled)\n");
+    return false;
+  }
+  if (!createDynamicConfigSemaphores()) {
+    logFatalError("startLogging() : createDynamicConfigSemaphores failed\n");
+    return false;
+  }
+  messageEvent.reset();
+  if (loggingStartedSemaphore == nullptr && !osBinarySemaphoreCreate(&loggingStartedSemaphore, 0)) {
+    count(SEMAPHORE_CREATE);
+    logFatalError("startLogging() : osBinarySemaphoreCreate: loggingStartedSemaphore failed\n");
+    return false;
+  }
+  waitForLoggingThreadEnd();  // a thread left over from a start that failed later on
+  stopRequested = false;
+  stopNow = false;
+  if (!osThreadCreate(logThreadEntry, this, OS_THREAD_PRIORITY_LOWEST, &logThreadId, &logThreadHandle)) {
+    logFatalError("startLogging() : osThreadCreate failed\n");
+    return false;
+  }
+  if (!osBinarySemaphoreTake(loggingStartedSemaphore, options.timings.startWaitMs)) {
+    count(SEMAPHORE_TAKE);
+    logFatalError("startLogging() : osBinarySemaphoreTake: loggingStartedSemaphore failed\n");
+    return false;
+  }
+
+  std::lock_guard<std::recursive_mutex> files(fileSetLock);
+  if (logFile == nullptr) logFile = std::fopen(currentLogFilePath, "a+");
+  if (logFile == nullptr) {
+    count(FILE_OPEN);
+    logFatalError("startLogging() : Couldn't open Log File (%s)\n", currentLogFilePath);
+    return false;
+  }
+  uint32_t size = 0;
+  if (!osGetFileSize(currentLogFilePath, &size)) {
+    count(GET_FILE_SIZE);
+    logFatalError("startLogging() : osGetFileSize: Couldn't get size of Log File (%s)\n", currentLogFilePath);
+    size = 0;
+  }
+  if (size == 0) {
+    char zone[OS_TIME_ZONE_STRING_SIZE];
+    osTimeZoneString(zone, sizeof zone);
+    char line[64];
+    std::snprintf(line, sizeof line, "Time Zone = %s\n", zone);
+    writeTextToLogFile(line);
+  }
+  currentLogFileSize = size;
+  writeTextToLogFile("************** Logging Started **************\n");
+  loggingStarted = true;
+  return true;
+}
+
+void GenericLogger::waitForLoggingThreadEnd() {
+  if (logThreadHandle == nullptr) return;
+  if (!osThreadWait(logThreadHandle, 0)) {
+    stopRequested = true;
+    stopNow = true;
+    messageEvent.set();
+    // The thread ends at its next empty queue; only a write that never
+    // returns could hold it, and the thread uses this object until it ends.
+    osThreadWait(logThreadHandle, OS_WAIT_FOREVER);
+  }
+  osThreadClose(logThreadHandle);
+  logThreadHandle = nullptr;
+}
+
+void GenericLogger::stopLogging() {
+  if (!loggingStarted.load()) return;
+  stopRequested = true;
+  writeTextToLogFile("stopLogging: called ...\n");
+
+  // Always queued, so that it also wakes the logging thread.
+  uint32_t level = currentLogLevel.load();
+  const bool raised = level < LOG_LEVEL_INFO && currentLogLevel.compare_exchange_strong(level, LOG_LEVEL_INFO);
+  logMsg(LOG_LEVEL_INFO, "stopLogging()\n");
+  if (raised) {
+    uint32_t expected = LOG_LEVEL_INFO;
+    currentLogLevel.compare_exchange_strong(expected, level);
+  }
+  loggingStarted = false;
+
+  if (!osBinarySemaphoreTake(loggingStoppedSemaphore, options.timings.stopWaitMs)) {
+    count(SEMAPHORE_TAKE);
+    writeTextToLogFile("stopLogging() : osBinarySemaphoreTake: loggingStoppedSemaphore failed\n");
+  }
+  // Nothing below may be released while the logging thread can still use it.
+  waitForLoggingThreadEnd();
+  stopRequested = false;
+  destroyDynamicConfigSemaphores();
+
+  if (!osBinarySemaphoreDestroy(loggingStartedSemaphore)) {
+    count(SEMAPHORE_DESTROY);
+    writeTextToLogFile("stopLogging() : osBinarySemaphoreDestroy: loggingStartedSemaphore failed\n");
+  }
+  loggingStartedSemaphore = nullptr;
+  if (!osBinarySemaphoreDestroy(loggingStoppedSemaphore)) {
+    count(SEMAPHORE_DESTROY);
+    writeTextToLogFile("stopLogging() : osBinarySemaphoreDestroy: loggingStoppedSemaphore failed\n");
+  }
+  loggingStoppedSemaphore = nullptr;
+
+  std::lock_guard<std::recursive_mutex> files(fileSetLock);
+  writeUsageReport(logFile);
+  writeTextToLogFile("*************** Logging Ended ***************\n");
+  if (logFile != nullptr && std::fclose(logFile) != 0) {
+    logFile = nullptr;
+    logFatalError("stopLogging() : Couldn't close Log File (%s)\n", currentLogFilePath);
+    count(FILE_CLOSE);
+  }
+  logFile = nullptr;
+}
