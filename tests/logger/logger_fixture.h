@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -69,4 +71,14 @@ class LoggerTest : public testing::Test {
   }
 
   static bool exists(const std::string& file) { return std::filesystem::exists(file); }
+
+  // Waits until the logging thread has written n entries (at most 20 s).
+  static bool waitForLogged(GenericLogger& logger, uint32_t n) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (logger.messageCounts().logged < n) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
 };
