@@ -29,13 +29,14 @@ class LoggerTest : public testing::Test {
   zem::test::TempRoot root;
   const std::string directory = root.path() + "/logs";
   std::atomic<uint64_t> freeMegabytes{100000};
+  std::atomic<bool> freeSpaceKnown{true};
 
   LoggerOptions options() {
     LoggerOptions options;
     options.timings.messageWaitMs = 30000;
     options.freeSpace = [this](const char*, uint64_t& freeBytes) {
       freeBytes = freeMegabytes.load() * 1048576ull;
-      return true;
+      return freeSpaceKnown.load();
     };
     return options;
   }
