@@ -1,5 +1,7 @@
 #include "logger/delay_metrics.h"
 
+#include <cstring>
+
 #include "platform/os_time.h"
 
 void DelayMetrics::update(uint32_t startTick, uint32_t endTick) {
@@ -7,24 +9,32 @@ void DelayMetrics::update(uint32_t startTick, uint32_t endTick) {
   const uint32_t delay = endTick - startTick;
   int bucket = 0;
   while (bucket < kBuckets - 1 && delay >= kBucketBounds[bucket]) ++bucket;
-
-  std::lock_guard<std::mutex> guard(lock_);
-  ++values_.callCount;
-  if (delay > values_.maxDelay) {
-    values_.maxDelay = delay;
-    osLocalTimeString(values_.maxTimeStamp, sizeof values_.maxTimeStamp);
+  callCount_.fetch_add(1, std::memory_order_relaxed);
+  buckets_[bucket].fetch_add(1, std::memory_order_relaxed);
+  if (delay <= maxDelay_.load(std::memory_order_relaxed)) return;
+  std::lock_guard<std::mutex> guard(maxLock_);
+  if (delay > maxDelay_.load(std::memory_order_relaxed)) {
+    maxDelay_.store(delay, std::memory_order_relaxed);
+    osLocalTimeString(maxTimeStamp_, sizeof maxTimeStamp_);
   }
-  ++values_.buckets[bucket];
 }
 
 void DelayMetrics::reset() {
-  std::lock_guard<std::mutex> guard(lock_);
-  values_ = Snapshot{};
+  std::lock_guard<std::mutex> guard(maxLock_);
+  callCount_ = 0;
+  for (std::atomic<uint32_t>& bucket : buckets_) bucket = 0;
+  maxDelay_ = 0;
+  maxTimeStamp_[0] = '\0';
 }
 
 DelayMetrics::Snapshot DelayMetrics::snapshot() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return values_;
+  Snapshot values;
+  std::lock_guard<std::mutex> guard(maxLock_);
+  values.callCount = callCount_.load();
+  for (int i = 0; i < kBuckets; ++i) values.buckets[i] = buckets_[i].load();
+  values.maxDelay = maxDelay_.load();
+  std::memcpy(values.maxTimeStamp, maxTimeStamp_, sizeof values.maxTimeStamp);
+  return values;
 }
 
 void DelayMetrics::write(FILE* stream, const char* title, const char* underline, const char* countLine) const {

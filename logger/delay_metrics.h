@@ -1,10 +1,12 @@
 // How long one path of the logger took, as a histogram in milliseconds: a
 // call count, eleven buckets, the largest delay and when it was seen.
 //
-// Several threads may record at once; a small lock keeps every count and the
-// largest delay with its time stamp together.
+// Several threads may record at once: the counts are atomic, and raising the
+// largest delay takes a small lock, so that it and its time stamp stay
+// together.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -33,6 +35,9 @@ class DelayMetrics {
   void write(FILE* stream, const char* title, const char* underline, const char* countLine) const;
 
  private:
-  mutable std::mutex lock_;
-  Snapshot values_;
+  std::atomic<uint32_t> callCount_{0};
+  std::atomic<uint32_t> buckets_[kBuckets] = {};
+  std::atomic<uint32_t> maxDelay_{0};
+  mutable std::mutex maxLock_;  // guards maxTimeStamp_ and each raise of maxDelay_
+  char maxTimeStamp_[40] = {};
 };

@@ -62,8 +62,8 @@ GenericLogger::MessageCounts GenericLogger::messageCounts() const {
 
 // ---- Entries
 
-void GenericLogger::fillText(LogBuffer* record, const char* format, va_list arguments) {
-  if (pool.currentlyFree() <= kLowBufferReserve) {
+void GenericLogger::fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments) {
+  if (freeRecords <= kLowBufferReserve) {
     replacedMessages.fetch_add(1, std::memory_order_relaxed);
     std::memcpy(record->text, kBuffersLowText, sizeof kBuffersLowText);
     return;
@@ -78,16 +78,22 @@ void GenericLogger::fillText(LogBuffer* record, const char* format, va_list argu
 }
 
 void GenericLogger::enqueue(LogBuffer* record) {
-  std::lock_guard<std::mutex> guard(queueLock);
-  record->next = nullptr;
-  if (writeQueue.tail != nullptr) {
-    writeQueue.tail->next = record;
-  } else {
-    writeQueue.head = record;
+  {
+    std::lock_guard<std::mutex> guard(queueLock);
+    record->next = nullptr;
+    if (writeQueue.tail != nullptr) {
+      writeQueue.tail->next = record;
+    } else {
+      writeQueue.head = record;
+    }
+    writeQueue.tail = record;
+    ++writeQueue.count;
   }
-  writeQueue.tail = record;
-  ++writeQueue.count;
-  messageEvent.set();
+  // One wake-up per drain is enough: the logging thread clears wakeUpSent
+  // together with resetting the event, under the queue's lock, when it finds
+  // the queue empty; an entry queued after that sees the flag clear and sets
+  // the event again, an entry queued before it is found by that look.
+  if (!wakeUpSent.exchange(true)) messageEvent.set();
 }
 
 void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
@@ -97,7 +103,8 @@ void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
 
   const uint32_t start = osTickCount();
   loggedMessageRequests.fetch_add(1, std::memory_order_relaxed);
-  LogBuffer* record = pool.get();
+  uint32_t freeRecords = 0;
+  LogBuffer* record = pool.get(&freeRecords);
   if (record == nullptr) {
     lostMessages.fetch_add(1, std::memory_order_relaxed);
     logMsgDelays.update(start, osTickCount());
@@ -109,7 +116,7 @@ void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
 
   va_list arguments;
   va_start(arguments, format);
-  fillText(record, format, arguments);
+  fillText(record, freeRecords, format, arguments);
   va_end(arguments);
   const size_t length = std::strlen(record->text);
   if (length == 0 || record->text[length - 1] != '\n') {
@@ -117,7 +124,8 @@ void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
     record->text[length + 1] = '\0';
   }
   osLocalTimeString(record->timeStamp, sizeof record->timeStamp);
-  std::snprintf(record->levelName, sizeof record->levelName, "%s", logLevelName(level));
+  const char* levelName = logLevelName(level);
+  std::memcpy(record->levelName, levelName, std::strlen(levelName) + 1);
 
   if (level == LOG_LEVEL_FATAL) writeBufferToFatalErrorFile(record);
   enqueue(record);
@@ -128,7 +136,8 @@ void GenericLogger::logRawText(const char* format, ...) {
   if (!loggingStarted.load()) return;
   const uint32_t start = osTickCount();
   loggedRawTexts.fetch_add(1, std::memory_order_relaxed);
-  LogBuffer* record = pool.get();
+  uint32_t freeRecords = 0;
+  LogBuffer* record = pool.get(&freeRecords);
   if (record == nullptr) {
     lostMessages.fetch_add(1, std::memory_order_relaxed);
     logRawTextDelays.update(start, osTickCount());
@@ -138,7 +147,7 @@ void GenericLogger::logRawText(const char* format, ...) {
   record->callerThreadId = osThreadSelf(nullptr);
   va_list arguments;
   va_start(arguments, format);
-  fillText(record, format, arguments);
+  fillText(record, freeRecords, format, arguments);
   va_end(arguments);
   record->timeStamp[0] = '\0';
   record->levelName[0] = '\0';
@@ -195,45 +204,49 @@ void GenericLogger::logThread() {
   }
 }
 
+// Takes every queued record off the queue at once, oldest first; when there
+// are none, the event is reset (see enqueue) and null is returned.
+LogBuffer* GenericLogger::takeQueue() {
+  std::lock_guard<std::mutex> guard(queueLock);
+  LogBuffer* records = writeQueue.head;
+  if (records == nullptr) {
+    messageEvent.reset();
+    wakeUpSent = false;
+  }
+  writeQueue = WriteQueue{};
+  return records;
+}
+
 // Writes every queued record; true when the thread may end.
 bool GenericLogger::drainQueue() {
-  LogBuffer* record = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(queueLock);
-    record = writeQueue.head;
-    if (record != nullptr) {
-      writeQueue.head = record->next;
-      if (writeQueue.head == nullptr) writeQueue.tail = nullptr;
-      --writeQueue.count;
-    }
-  }
-  if (record == nullptr) return stopRequested.load();
+  LogBuffer* records = takeQueue();
+  if (records == nullptr) return stopRequested.load();
 
-  while (record != nullptr) {
-    const uint32_t start = osTickCount();
-    bool written = false;
+  // Written records go back to the pool in groups, to take its lock less often.
+  constexpr size_t kFreeGroup = 32;
+  LogBuffer* written[kFreeGroup];
+  size_t pending = 0;
+  while (records != nullptr) {
     {
       std::lock_guard<std::recursive_mutex> files(fileSetLock);
-      written = writeBufferToLogFile(record);
-    }
-    if (written) {
-      loggedMessages.fetch_add(1, std::memory_order_relaxed);
-    } else {
-      count(WRITE_BUFFER);
-    }
-    pool.free(record);
-    {
-      std::lock_guard<std::mutex> guard(queueLock);
-      record = writeQueue.head;
-      if (record != nullptr) {
-        writeQueue.head = record->next;
-        if (writeQueue.head == nullptr) writeQueue.tail = nullptr;
-        --writeQueue.count;
-      } else {
-        messageEvent.reset();
+      for (LogBuffer* record = records; record != nullptr;) {
+        LogBuffer* next = record->next;
+        const uint32_t start = osTickCount();
+        if (writeBufferToLogFile(record)) {
+          loggedMessages.fetch_add(1, std::memory_order_relaxed);
+        } else {
+          count(WRITE_BUFFER);
+        }
+        written[pending++] = record;
+        if (pending == kFreeGroup || next == nullptr) {
+          pool.freeGroup(written, pending);
+          pending = 0;
+        }
+        logMsgToFileDelays.update(start, osTickCount());
+        record = next;
       }
     }
-    logMsgToFileDelays.update(start, osTickCount());
+    records = takeQueue();
   }
   // Records still being filled by callers keep the thread, unless the stop
   // has waited long enough.
@@ -242,17 +255,32 @@ bool GenericLogger::drainQueue() {
 
 // ---- Writing lines (under fileSetLock)
 
+// One line: time stamp, level name and text separated by tabs, or fewer
+// columns when the level name (and the time stamp) are empty.
 void GenericLogger::writeLine(FILE* stream, const char* timeStamp, const char* levelName, const char* text,
                               int* written) {
-  int count = 0;
-  if (std::strlen(levelName) > 1) {
-    count = std::fprintf(stream, "%s\t%s\t%s", timeStamp, levelName, text);
-  } else if (std::strlen(timeStamp) > 1) {
-    count = std::fprintf(stream, "%s\t%s", timeStamp, text);
-  } else {
-    count = std::fprintf(stream, "%s", text);
+  const size_t stampLength = std::strlen(timeStamp);
+  const size_t levelLength = std::strlen(levelName);
+  const size_t textLength = std::strlen(text);
+  // Put together first and written with one call: cheaper than a formatted print.
+  char line[LogBuffer::kTimeStampSize + LogBuffer::kLevelNameSize + LogBuffer::kTextSize + 2];
+  size_t length = 0;
+  const auto add = [&line, &length](const char* part, size_t partLength) {
+    std::memcpy(line + length, part, partLength);
+    length += partLength;
+  };
+  if (levelLength > 1) {
+    add(timeStamp, stampLength);
+    add("\t", 1);
+    add(levelName, levelLength);
+    add("\t", 1);
+  } else if (stampLength > 1) {
+    add(timeStamp, stampLength);
+    add("\t", 1);
   }
-  if (written != nullptr) *written = count;
+  add(text, textLength);
+  const size_t count = std::fwrite(line, 1, length, stream);
+  if (written != nullptr) *written = static_cast<int>(count);
 }
 
 bool GenericLogger::writeBufferToLogFile(LogBuffer* record) {
@@ -276,7 +304,10 @@ bool GenericLogger::writeBufferToLogFile(LogBuffer* record) {
   writeLine(logFile, record->timeStamp, record->levelName, record->text, &written);
   if (written > 0) currentLogFileSize += static_cast<uint32_t>(written);
   if (std::fflush(logFile) != 0) count(FILE_FLUSH);
-  if (isLogToStdioOn()) writeLine(stdout, record->timeStamp, record->levelName, record->text, nullptr);
+  // The flag is one word; its semaphore would only order this read.
+  if (logToStdio.load(std::memory_order_relaxed)) {
+    writeLine(stdout, record->timeStamp, record->levelName, record->text, nullptr);
+  }
   return updateCircularBufferFiles();
 }
 

@@ -161,12 +161,13 @@ class GenericLogger {
   static uint32_t logThreadEntry(void* logger);
   void logThread();
   bool drainQueue();
+  LogBuffer* takeQueue();
   bool writeBufferToLogFile(LogBuffer* record);
   void writeTextToLogFile(const char* text);
   void closeLogFile();
   bool createDynamicConfigSemaphores();
   void destroyDynamicConfigSemaphores();
-  void fillText(LogBuffer* record, const char* format, va_list arguments);
+  void fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments);
   void writeLine(FILE* stream, const char* timeStamp, const char* levelName, const char* text, int* written);
   void enqueue(LogBuffer* record);
   void waitForLoggingThreadEnd();
@@ -183,6 +184,7 @@ class GenericLogger {
   void replaceOversizedFatalErrorFile(const LogBuffer* record);
   void fallBackToDefaultDirectory(const char* message);
   bool directoryChanged();
+  bool directorySettingTouched();
   void copyDirectoryPath(char* out);
   void storeDirectoryPath(const char* text);
   void writeTimeZoneLine(FILE* stream, const char* timeStamp, const char* levelName);
@@ -235,6 +237,7 @@ class GenericLogger {
   // that passed the started check just before a stop still finds it.
   std::mutex queueLock;
   zem::Event messageEvent{zem::Event::Reset::Auto};
+  std::atomic<bool> wakeUpSent{false};  // the event was set since the logging thread last found the queue empty
   // Guards the files: the current log stream, rotation, the directory the
   // set lives in, and the fatal-error file. Taken again by the same thread
   // (a rotation writes the time-zone line; a failure inside reports itself).
@@ -245,14 +248,21 @@ class GenericLogger {
   uint32_t previousMaxNumberOfLogFiles = 0;
   std::atomic<uint32_t> maxNumberOfLogFiles;
   char directoryPath[kPathSize] = {};
+  // Counts the stores into directoryPath, so that the check after every line
+  // compares the directories only when the setting has changed since.
+  std::atomic<uint32_t> directoryPathStores{0};
+  uint32_t directoryPathStoresSeen = 0;  // by the file set, under fileSetLock
+  bool directoryMayDiffer = false;       // until a comparison finds the two equal
 
-  std::atomic<uint32_t> loggedMessageRequests{0};
-  std::atomic<uint32_t> loggedMessages{0};
+  // Counted by the calling threads; kept apart from what the logging thread
+  // counts, so that the two do not pull the same cache line to and fro.
+  alignas(64) std::atomic<uint32_t> loggedMessageRequests{0};
   std::atomic<uint32_t> lostMessages{0};
   std::atomic<uint32_t> replacedMessages{0};
   std::atomic<uint32_t> truncatedMessages{0};
   std::atomic<uint32_t> levelCounts[kLogLevelCount] = {};
   std::atomic<uint32_t> loggedRawTexts{0};
+  alignas(64) std::atomic<uint32_t> loggedMessages{0};
   std::atomic<uint32_t> errorCounters[kErrorCounterCount] = {};
 
   const LoggerOptions options;

@@ -25,7 +25,9 @@ class LockedPool : public pool<T, N> {
     uint32_t freeCount;
   };
 
-  T* get() {
+  // Also gives, when asked, how many records are free afterwards (read
+  // under the same lock).
+  T* get(uint32_t* freeAfter = nullptr) {
     std::lock_guard<std::mutex> guard(lock_);
     used_ = true;
     T* record = pool<T, N>::get();
@@ -35,6 +37,7 @@ class LockedPool : public pool<T, N> {
       --currentlyFree_;
       if (currentlyInUse_ > inUseHiWatermark_) inUseHiWatermark_ = currentlyInUse_;
     }
+    if (freeAfter != nullptr) *freeAfter = currentlyFree_;
     return record;
   }
 
@@ -45,6 +48,17 @@ class LockedPool : public pool<T, N> {
     ++currentlyFree_;
     --currentlyInUse_;
     return true;
+  }
+
+  // Gives back several records under one taking of the lock.
+  void freeGroup(T* const* records, size_t count) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (size_t i = 0; i < count; ++i) {
+      if (!pool<T, N>::free(records[i])) continue;
+      ++freeCount_;
+      ++currentlyFree_;
+      --currentlyInUse_;
+    }
   }
 
   uint32_t currentlyFree() const {

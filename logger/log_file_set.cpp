@@ -118,8 +118,18 @@ void GenericLogger::storeDirectoryPath(const char* text) {
   const bool taken = takeSetting(directoryPathSemaphore,
                                  "setDirectoryPath() : Updating of LogPath failed - SemaphoreTake failed\n");
   std::snprintf(directoryPath, sizeof directoryPath, "%s", text);
+  directoryPathStores.fetch_add(1);
   giveSetting(directoryPathSemaphore, taken,
               "setDirectoryPath() : Updating of LogPath failed - SemaphoreGive failed\n");
+}
+
+bool GenericLogger::directorySettingTouched() {
+  const uint32_t stores = directoryPathStores.load();
+  if (stores != directoryPathStoresSeen) {
+    directoryPathStoresSeen = stores;
+    directoryMayDiffer = true;
+  }
+  return directoryMayDiffer;
 }
 
 bool GenericLogger::directoryChanged() {
@@ -130,7 +140,8 @@ bool GenericLogger::directoryChanged() {
   comparableDirectory(configured, wanted);
   comparableDirectory(logDirectory, current);
   // File names are case-sensitive here, so two spellings are two directories.
-  return std::strcmp(wanted, current) != 0;
+  directoryMayDiffer = std::strcmp(wanted, current) != 0;
+  return directoryMayDiffer;
 }
 
 void GenericLogger::fallBackToDefaultDirectory(const char* message) {
@@ -163,7 +174,11 @@ bool GenericLogger::initLogFiles() {
 
 bool GenericLogger::updateCircularBufferFiles() {
   ++rotationCheckCounter;
-  if (rotationCheckCounter != 1 && rotationCheckCounter < kFullCheckInterval && !directoryChanged()) return true;
+  // Between full checks only a changed directory setting counts.
+  if (rotationCheckCounter != 1 && rotationCheckCounter < kFullCheckInterval &&
+      !(directorySettingTouched() && directoryChanged())) {
+    return true;
+  }
 
   rotationCheckCounter = 1;
   const uint32_t limit = getMaxLogFileSizeInBytes();

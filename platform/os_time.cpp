@@ -1,19 +1,50 @@
 #include "platform/os_time.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 const char* const osMonthNames[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+namespace {
+
+// The date and time down to the second, as last formatted on this thread.
+// The logger stamps every entry, and converting to local time costs more than
+// the rest of an entry together; within one second only the milliseconds change.
+struct SecondText {
+  time_t second = -1;
+  char text[64] = {};
+};
+thread_local SecondText lastSecond;
+
+}  // namespace
+
 void osLocalTimeString(char* text, size_t size) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  std::snprintf(text, size, "%4d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<int>(now.tv_nsec / 1000000));
+  SecondText& cache = lastSecond;
+  if (cache.second != now.tv_sec) {
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    std::snprintf(cache.text, sizeof cache.text, "%4d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    cache.second = now.tv_sec;
+  }
+  // The seconds' text, a point and three digits of milliseconds.
+  char stamp[sizeof cache.text + 4];
+  const size_t length = std::strlen(cache.text);
+  std::memcpy(stamp, cache.text, length);
+  const int milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+  stamp[length] = '.';
+  stamp[length + 1] = static_cast<char>('0' + milliseconds / 100);
+  stamp[length + 2] = static_cast<char>('0' + milliseconds / 10 % 10);
+  stamp[length + 3] = static_cast<char>('0' + milliseconds % 10);
+  if (size == 0) return;
+  const size_t copied = std::min(length + 4, size - 1);
+  std::memcpy(text, stamp, copied);
+  text[copied] = '\0';
 }
 
 void osTimeZoneString(char* text, size_t size) {
