@@ -9,7 +9,6 @@ void DelayMetrics::update(uint32_t startTick, uint32_t endTick) {
   const uint32_t delay = endTick - startTick;
   int bucket = 0;
   while (bucket < kBuckets - 1 && delay >= kBucketBounds[bucket]) ++bucket;
-  callCount_.fetch_add(1, std::memory_order_relaxed);
   buckets_[bucket].fetch_add(1, std::memory_order_relaxed);
   if (delay <= maxDelay_.load(std::memory_order_relaxed)) return;
   std::lock_guard<std::mutex> guard(maxLock_);
@@ -21,7 +20,6 @@ void DelayMetrics::update(uint32_t startTick, uint32_t endTick) {
 
 void DelayMetrics::reset() {
   std::lock_guard<std::mutex> guard(maxLock_);
-  callCount_ = 0;
   for (std::atomic<uint32_t>& bucket : buckets_) bucket = 0;
   maxDelay_ = 0;
   maxTimeStamp_[0] = '\0';
@@ -30,8 +28,10 @@ void DelayMetrics::reset() {
 DelayMetrics::Snapshot DelayMetrics::snapshot() const {
   Snapshot values;
   std::lock_guard<std::mutex> guard(maxLock_);
-  values.callCount = callCount_.load();
-  for (int i = 0; i < kBuckets; ++i) values.buckets[i] = buckets_[i].load();
+  for (int i = 0; i < kBuckets; ++i) {
+    values.buckets[i] = buckets_[i].load();
+    values.callCount += values.buckets[i];
+  }
   values.maxDelay = maxDelay_.load();
   std::memcpy(values.maxTimeStamp, maxTimeStamp_, sizeof values.maxTimeStamp);
   return values;

@@ -1,7 +1,8 @@
 // How long one path of the logger took, as a histogram in milliseconds: a
 // call count, eleven buckets, the largest delay and when it was seen.
 //
-// Several threads may record at once: the counts are atomic, and raising the
+// Several threads may record at once: the counts are atomic (the call count
+// is the sum of the buckets, one count fewer per call), and raising the
 // largest delay takes a small lock, so that it and its time stamp stay
 // together.
 #pragma once
@@ -35,7 +36,6 @@ class DelayMetrics {
   void write(FILE* stream, const char* title, const char* underline, const char* countLine) const;
 
  private:
-  std::atomic<uint32_t> callCount_{0};
   std::atomic<uint32_t> buckets_[kBuckets] = {};
   std::atomic<uint32_t> maxDelay_{0};
   mutable std::mutex maxLock_;  // guards maxTimeStamp_ and each raise of maxDelay_

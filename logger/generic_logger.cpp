@@ -62,19 +62,24 @@ GenericLogger::MessageCounts GenericLogger::messageCounts() const {
 
 // ---- Entries
 
-void GenericLogger::fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments) {
+// Fills the text and gives its length.
+size_t GenericLogger::fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments) {
   if (freeRecords <= kLowBufferReserve) {
     replacedMessages.fetch_add(1, std::memory_order_relaxed);
     std::memcpy(record->text, kBuffersLowText, sizeof kBuffersLowText);
-    return;
+    return sizeof kBuffersLowText - 1;
   }
   const int length = std::vsnprintf(record->text, kLongestMessage + 1, format, arguments);
   if (length < 0) {
     record->text[0] = '\0';
-  } else if (length > kLongestMessage) {
+    return 0;
+  }
+  if (length > kLongestMessage) {
     std::memcpy(record->text + kTruncationPoint, kTooLongMarker, sizeof kTooLongMarker);
     truncatedMessages.fetch_add(1, std::memory_order_relaxed);
+    return kTruncationPoint + sizeof kTooLongMarker - 1;
   }
+  return static_cast<size_t>(length);
 }
 
 void GenericLogger::enqueue(LogBuffer* record) {
@@ -93,7 +98,7 @@ void GenericLogger::enqueue(LogBuffer* record) {
   // together with resetting the event, under the queue's lock, when it finds
   // the queue empty; an entry queued after that sees the flag clear and sets
   // the event again, an entry queued before it is found by that look.
-  if (!wakeUpSent.exchange(true)) messageEvent.set();
+  if (!wakeUpSent.load(std::memory_order_relaxed) && !wakeUpSent.exchange(true)) messageEvent.set();
 }
 
 void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
@@ -111,21 +116,26 @@ void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
     messageEvent.set();
     return;
   }
-  record->tickCount = osTickCount();
+  record->tickCount = start;
   record->callerThreadId = osThreadSelf(nullptr);
 
   va_list arguments;
   va_start(arguments, format);
-  fillText(record, freeRecords, format, arguments);
+  const size_t length = fillText(record, freeRecords, format, arguments);
   va_end(arguments);
-  const size_t length = std::strlen(record->text);
   if (length == 0 || record->text[length - 1] != '\n') {
     record->text[length] = '\n';
     record->text[length + 1] = '\0';
   }
-  osLocalTimeString(record->timeStamp, sizeof record->timeStamp);
   const char* levelName = logLevelName(level);
   std::memcpy(record->levelName, levelName, std::strlen(levelName) + 1);
+  // The time of the call; its text is written by the logging thread, or now
+  // for a FATAL entry, which goes to the fatal-error file at once.
+  record->timeOfEntry = osTimeNow();
+  if (level == LOG_LEVEL_FATAL) {
+    osLocalTimeStringAt(record->timeOfEntry, record->timeStamp, sizeof record->timeStamp);
+    record->timeOfEntry = OsTime{};
+  }
 
   if (level == LOG_LEVEL_FATAL) writeBufferToFatalErrorFile(record);
   enqueue(record);
@@ -143,7 +153,7 @@ void GenericLogger::logRawText(const char* format, ...) {
     logRawTextDelays.update(start, osTickCount());
     return;
   }
-  record->tickCount = osTickCount();
+  record->tickCount = start;
   record->callerThreadId = osThreadSelf(nullptr);
   va_list arguments;
   va_start(arguments, format);
@@ -294,6 +304,10 @@ bool GenericLogger::writeBufferToLogFile(LogBuffer* record) {
     }
   }
   const uint32_t delay = record->tickCount > now ? 0 : now - record->tickCount;
+  if (record->timeOfEntry.seconds != 0) {
+    osLocalTimeStringAt(record->timeOfEntry, record->timeStamp, sizeof record->timeStamp);
+    record->timeOfEntry = OsTime{};
+  }
   if (record->timeStamp[0] != '\0') {
     // A 23-character time and at most ten digits: always fits the field.
     char stamped[64];

@@ -167,7 +167,7 @@ class GenericLogger {
   void closeLogFile();
   bool createDynamicConfigSemaphores();
   void destroyDynamicConfigSemaphores();
-  void fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments);
+  size_t fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments);
   void writeLine(FILE* stream, const char* timeStamp, const char* levelName, const char* text, int* written);
   void enqueue(LogBuffer* record);
   void waitForLoggingThreadEnd();

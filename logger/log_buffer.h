@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "platform/os_time.h"
+
 struct LogBuffer {
   static constexpr int kTimeStampSize = 41;
   static constexpr int kLevelNameSize = 17;
@@ -18,6 +20,10 @@ struct LogBuffer {
   char text[kTextSize];             // the last byte is always zero
   uint32_t callerThreadId;
   uint32_t tickCount;               // millisecond tick count when the entry was made
+  // When the entry was made, while its timeStamp text is still to be written
+  // (the logging thread writes it, to keep the caller's path short); zero
+  // once the text is there, and for raw text.
+  OsTime timeOfEntry;
 
   void resetForReuse() {
     next = nullptr;
@@ -26,5 +32,6 @@ struct LogBuffer {
     text[kTextSize - 1] = '\0';
     callerThreadId = 0;
     tickCount = 0;
+    timeOfEntry = OsTime{};
   }
 };

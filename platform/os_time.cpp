@@ -21,22 +21,29 @@ thread_local SecondText lastSecond;
 
 }  // namespace
 
-void osLocalTimeString(char* text, size_t size) {
+OsTime osTimeNow() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
+  return {static_cast<int64_t>(now.tv_sec), static_cast<int32_t>(now.tv_nsec)};
+}
+
+void osLocalTimeString(char* text, size_t size) { osLocalTimeStringAt(osTimeNow(), text, size); }
+
+void osLocalTimeStringAt(const OsTime& time, char* text, size_t size) {
   SecondText& cache = lastSecond;
-  if (cache.second != now.tv_sec) {
+  const time_t second = static_cast<time_t>(time.seconds);
+  if (cache.second != second) {
     tm local{};
-    localtime_r(&now.tv_sec, &local);
+    localtime_r(&second, &local);
     std::snprintf(cache.text, sizeof cache.text, "%4d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    cache.second = now.tv_sec;
+    cache.second = second;
   }
   // The seconds' text, a point and three digits of milliseconds.
   char stamp[sizeof cache.text + 4];
   const size_t length = std::strlen(cache.text);
   std::memcpy(stamp, cache.text, length);
-  const int milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+  const int milliseconds = static_cast<int>(time.nanoseconds / 1000000);
   stamp[length] = '.';
   stamp[length + 1] = static_cast<char>('0' + milliseconds / 100);
   stamp[length + 2] = static_cast<char>('0' + milliseconds / 10 % 10);
