@@ -77,7 +77,7 @@ TEST(LockedPool, OneGetAndOneFree) {
 TEST(LockedPool, ARecordComesBackResetForItsNextUser) {
   auto pool = std::make_unique<LogPool>();
   LogBuffer* record = pool->get();
-  std::memset(record, 'x', sizeof *record);
+  std::memset(static_cast<void*>(record), 'x', sizeof *record);
   record->next = record;
   ASSERT_TRUE(pool->free(record));
   EXPECT_EQ(record->next, nullptr) << "freeing unlinks it";
@@ -91,6 +91,7 @@ TEST(LockedPool, ARecordComesBackResetForItsNextUser) {
   EXPECT_EQ(again->text[5000], '\0');
   EXPECT_EQ(again->callerThreadId, 0u);
   EXPECT_EQ(again->tickCount, 0u);
+  EXPECT_EQ(again->timeOfEntry.seconds, 0);
 }
 
 TEST(LockedPool, RefusesRecordsThatAreNotOut) {
