@@ -227,10 +227,14 @@ LogBuffer* GenericLogger::takeQueue() {
   return records;
 }
 
-// Writes every queued record; true when the thread may end.
+// Writes every queued record; true when the thread may end: the stop's own
+// entry has been queued, the queue is empty, and no caller still fills a
+// record (unless the stop has waited long enough for that).
 bool GenericLogger::drainQueue() {
+  // Read before the queue is looked at: once it is set, the stop's entry is
+  // in the queue, and the look below finds it.
+  bool finishing = finishWhenEmpty.load();
   LogBuffer* records = takeQueue();
-  if (records == nullptr) return stopRequested.load();
 
   // Written records go back to the pool in groups, to take its lock less often.
   constexpr size_t kFreeGroup = 32;
@@ -256,11 +260,10 @@ bool GenericLogger::drainQueue() {
         record = next;
       }
     }
+    finishing = finishWhenEmpty.load();
     records = takeQueue();
   }
-  // Records still being filled by callers keep the thread, unless the stop
-  // has waited long enough.
-  return stopRequested.load() && (pool.currentlyInUse() == 0 || stopNow.load());
+  return finishing && (pool.currentlyInUse() == 0 || stopNow.load());
 }
 
 // ---- Writing lines (under fileSetLock)
@@ -403,6 +406,7 @@ bool GenericLogger::startLogging() {
   }
   waitForLoggingThreadEnd();  // a thread left over from a start that failed later on
   stopRequested = false;
+  finishWhenEmpty = false;
   stopNow = false;
   if (!osThreadCreate(logThreadEntry, this, OS_THREAD_PRIORITY_LOWEST, &logThreadId, &logThreadHandle)) {
     logFatalError("startLogging() : osThreadCreate failed\n");
@@ -444,6 +448,7 @@ void GenericLogger::waitForLoggingThreadEnd() {
   if (logThreadHandle == nullptr) return;
   if (!osThreadWait(logThreadHandle, 0)) {
     stopRequested = true;
+    finishWhenEmpty = true;
     stopNow = true;
     messageEvent.set();
     // The thread ends at its next empty queue; only a write that never
@@ -467,6 +472,10 @@ void GenericLogger::stopLogging() {
     uint32_t expected = LOG_LEVEL_INFO;
     currentLogLevel.compare_exchange_strong(expected, level);
   }
+  // Only now may the logging thread end at an empty queue: had it gone by
+  // stopRequested alone, an early wake-up could end it before the entry above.
+  finishWhenEmpty = true;
+  messageEvent.set();
   loggingStarted = false;
 
   if (!osBinarySemaphoreTake(loggingStoppedSemaphore, options.timings.stopWaitMs)) {

@@ -205,6 +205,9 @@ class GenericLogger {
   // Set when stopLogging has waited long enough: the logging thread ends at
   // its next empty queue even while a caller still fills a record.
   std::atomic<bool> stopNow{false};
+  // Set by the stop once its own entry is queued: the logging thread ends at
+  // the next empty queue.
+  std::atomic<bool> finishWhenEmpty{false};
   std::atomic<bool> dynamicConfigSemaphoresCreated{false};
   const bool appendMode;
   FILE* logFile = nullptr;
