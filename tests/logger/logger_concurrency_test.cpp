@@ -29,21 +29,24 @@ TEST_F(LoggerTest, ConcurrentLoggingLosesAndTearsNoLine) {
   ASSERT_TRUE(logger->startLogging());
 
   // Producers keep the pool from running dry, so that no entry is lost or
-  // replaced and every one of them must reach a file.
+  // replaced and every one of them must reach a file. Every 600 messages they
+  // also wait for the next directory move, so that at least four moves fall
+  // in the middle of the logging however the threads are scheduled.
   std::atomic<int> producing{kThreads};
+  std::atomic<int> moves{0};
   std::vector<std::thread> producers;
   for (int t = 0; t < kThreads; ++t) {
     producers.emplace_back([&, t] {
       for (int m = 0; m < kMessages; ++m) {
         logger->logMsg(1, "t%d m%d payload-%08d", t, m, m * 7 + t);
         if (m % 100 == 99) waitUntil([&] { return logger->poolStatistics().currentlyFree > 700; });
+        if (m % 600 == 599 && m + 1 < kMessages) waitUntil([&] { return moves.load() >= (m + 1) / 600; });
       }
       --producing;
     });
   }
   // Meanwhile the settings change, and the set moves between two directories;
   // each move rotates the files at the next line.
-  int moves = 0;
   std::thread settings([&] {
     for (int round = 0; producing.load() > 0; ++round) {
       logger->setCurrentLogLevel(round % 2 == 0 ? 2 : 5);
@@ -87,7 +90,7 @@ TEST_F(LoggerTest, ConcurrentLoggingLosesAndTearsNoLine) {
       }
     }
   }
-  ASSERT_GE(moves, 4) << "the moves overlapped the logging";
+  ASSERT_GE(moves.load(), 4) << "the moves overlapped the logging";
   EXPECT_GT(files, 2u) << "the set moved and rotated";
   EXPECT_EQ(torn, 0u);
   EXPECT_EQ(duplicates, 0u);
