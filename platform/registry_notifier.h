@@ -6,10 +6,18 @@
 // process or any other, the watcher compares again and sets the request's
 // event once when the text differs. A change elsewhere in the file therefore
 // never signals.
+//
+// Lifetime: the notifier itself is a constant-initialised object without a
+// destructor, so a key handle may still cancel its request while static
+// objects are being destroyed. Everything it owns (the watcher thread, its
+// descriptors, the pending requests) is made by the first request and
+// released by shutdown(), which the process end and the unloading of the
+// library both call. All operations are safe from any thread.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/event.h"
@@ -27,15 +35,23 @@ class RegistryNotifier {
                 std::shared_ptr<Event> event);
   // Drops the owner's pending requests and sets their events.
   void cancel(uint64_t owner);
-  // Stops and joins the watcher thread (at process end or library unload).
+
+  // Stops and joins the watcher thread, sets the events of every pending
+  // request (as closing their keys would) and releases all the notifier
+  // holds. A later request starts a new watcher.
   void shutdown();
+  // shutdown() at the end of the process or of the loaded library: from then
+  // on a request is refused with an error, so that no thread can start in
+  // code that is about to go away.
+  void shutdownForGood();
 
  private:
-  struct State;
-  RegistryNotifier();
-  void run();
+  struct Watcher;
+  constexpr RegistryNotifier() = default;
 
-  std::unique_ptr<State> state_;
+  std::mutex mutex_;
+  Watcher* watcher_ = nullptr;  // owned; guarded by mutex_, as is everything in it
+  bool refusing_ = false;
 };
 
 }  // namespace zem

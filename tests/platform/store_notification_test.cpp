@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
+#include <thread>
+#include <vector>
 
+#include "platform/registry_notifier.h"
 #include "platform/settings_store.h"
 #include "support/process.h"
 #include "support/temp_root.h"
@@ -11,7 +16,14 @@ namespace {
 
 using zem::Event;
 using zem::RegistryKey;
+using zem::RegistryNotifier;
 using zem::RootKey;
+
+int entriesOf(const char* directory) {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++count;
+  return count;
+}
 
 class StoreNotification : public ::testing::Test {
  protected:
@@ -90,6 +102,65 @@ TEST_F(StoreNotification, WaiterInAnotherProcessWakesOnlyForItsKey) {
                   std::chrono::duration<double, std::milli>(latency).count());
     }
   }
+}
+
+TEST_F(StoreNotification, ShutdownReleasesPendingRequestsAndALaterRequestStartsAgain) {
+  RegistryNotifier::instance().shutdown();  // no watcher left by earlier tests
+  const int threads = entriesOf("/proc/self/task");
+  const int descriptors = entriesOf("/proc/self/fd");
+
+  ASSERT_TRUE(watched_.notifyChange(true, event_));
+  EXPECT_EQ(entriesOf("/proc/self/task"), threads + 1);
+  RegistryNotifier::instance().shutdown();
+  EXPECT_TRUE(event_->wait(0)) << "a pending request was dropped without its event";
+  EXPECT_EQ(entriesOf("/proc/self/task"), threads);
+  EXPECT_EQ(entriesOf("/proc/self/fd"), descriptors);
+  RegistryNotifier::instance().shutdown();  // a second shutdown finds nothing to do
+
+  event_->reset();
+  ASSERT_TRUE(watched_.notifyChange(true, event_));
+  ASSERT_TRUE(writer_.setDword("AfterRestart", 1));
+  EXPECT_TRUE(event_->wait(5000));
+  watched_.close();  // a key closing after its request fired finds nothing to cancel
+}
+
+// Requests made and cancelled while other threads shut the notifier down:
+// every event must end up set, whichever watcher its request went to.
+TEST_F(StoreNotification, ShutdownRacingWithRequestsLosesNone) {
+  constexpr int kThreads = 4;
+  constexpr int kRequestsPerThread = 200;
+  std::vector<std::vector<std::shared_ptr<Event>>> events(kThreads);
+  std::vector<std::thread> threads;
+  std::atomic<int> running{kThreads};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      RegistryKey key;
+      for (int i = 0; i < kRequestsPerThread; ++i) {
+        if (!key.isOpen() && !RegistryKey::open(RootKey::LocalMachine, "SOFTWARE\\Watched", key)) break;
+        auto event = std::make_shared<Event>(Event::Reset::Manual);
+        if (!key.notifyChange(true, event)) break;  // counted below
+        events[t].push_back(event);
+        if (i % 3 == 0) key.close();
+      }
+      --running;
+    });
+  }
+  int shutdowns = 0;
+  for (; running > 0; ++shutdowns) RegistryNotifier::instance().shutdown();
+  for (auto& thread : threads) thread.join();
+  RegistryNotifier::instance().shutdown();
+
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(events[t].size(), static_cast<size_t>(kRequestsPerThread));
+    for (int i = 0; i < kRequestsPerThread; ++i) EXPECT_TRUE(events[t][i]->isSet()) << t << "/" << i;
+  }
+  std::printf("%d shutdowns during %d requests\n", shutdowns, kThreads * kRequestsPerThread);
+}
+
+TEST_F(StoreNotification, AfterTheFinalShutdownRequestsAreRefused) {
+  const auto result = zem::test::runProcess({STORE_HELPER, "final-shutdown", "HKLM\\SOFTWARE\\Watched"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "released\nstore notifications have been shut down\n");
 }
 
 }  // namespace
