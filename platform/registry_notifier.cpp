@@ -1,6 +1,7 @@
 #include "platform/registry_notifier.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -38,6 +39,8 @@ std::string snapshotOf(RootKey root, const std::string& path, bool withSubkeys) 
 // requests. The notifier's mutex guards the requests and the watch table; the
 // thread takes it for each batch of file events.
 struct RegistryNotifier::Watcher {
+  static constexpr const char* kThreadName = "store-watcher";
+
   struct Request {
     uint64_t owner;
     RootKey root;
@@ -94,6 +97,7 @@ struct RegistryNotifier::Watcher {
 };
 
 void RegistryNotifier::Watcher::run(std::mutex& mutex) {
+  pthread_setname_np(pthread_self(), kThreadName);  // shows in ps, top and debuggers
   pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
   alignas(inotify_event) char buffer[8192];
   while (true) {

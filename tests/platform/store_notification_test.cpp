@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -19,9 +21,20 @@ using zem::RegistryKey;
 using zem::RegistryNotifier;
 using zem::RootKey;
 
-int entriesOf(const char* directory) {
+// The store's watcher threads of this process, found by their name.
+int watcherThreads() {
   int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++count;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "store-watcher") ++count;
+  }
+  return count;
+}
+
+int openDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
   return count;
 }
 
@@ -106,15 +119,15 @@ TEST_F(StoreNotification, WaiterInAnotherProcessWakesOnlyForItsKey) {
 
 TEST_F(StoreNotification, ShutdownReleasesPendingRequestsAndALaterRequestStartsAgain) {
   RegistryNotifier::instance().shutdown();  // no watcher left by earlier tests
-  const int threads = entriesOf("/proc/self/task");
-  const int descriptors = entriesOf("/proc/self/fd");
+  const int descriptors = openDescriptors();
 
   ASSERT_TRUE(watched_.notifyChange(true, event_));
-  EXPECT_EQ(entriesOf("/proc/self/task"), threads + 1);
+  EXPECT_EQ(watcherThreads(), 1);
+  EXPECT_EQ(openDescriptors(), descriptors + 2);
   RegistryNotifier::instance().shutdown();
   EXPECT_TRUE(event_->wait(0)) << "a pending request was dropped without its event";
-  EXPECT_EQ(entriesOf("/proc/self/task"), threads);
-  EXPECT_EQ(entriesOf("/proc/self/fd"), descriptors);
+  EXPECT_EQ(watcherThreads(), 0);
+  EXPECT_EQ(openDescriptors(), descriptors);
   RegistryNotifier::instance().shutdown();  // a second shutdown finds nothing to do
 
   event_->reset();
