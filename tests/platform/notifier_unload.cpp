@@ -8,36 +8,13 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
+#include "support/proc_self.h"
 #include "support/temp_root.h"
 
 namespace {
 
-// The store's watcher threads of this process, found by their name.
-int watcherThreads() {
-  std::error_code error;
-  int count = 0;
-  for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
-       it.increment(error)) {
-    std::ifstream comm(it->path() / "comm");
-    std::string name;
-    if (std::getline(comm, name) && name == "store-watcher") ++count;
-  }
-  return count;
-}
-
-int openDescriptors() {
-  std::error_code error;
-  int count = 0;
-  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
-       it.increment(error)) {
-    ++count;
-  }
-  return count;
-}
+constexpr const char* kWatcher = "store-watcher";  // the store's watcher thread
 
 int failures = 0;
 
@@ -55,7 +32,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   zem::test::TempRoot root;
-  const int descriptorsBefore = openDescriptors();
+  const int descriptorsBefore = zem::test::openDescriptors();
   for (int round = 1; round <= 2; ++round) {
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
@@ -68,14 +45,14 @@ int main(int argc, char** argv) {
       return 1;
     }
     check(arm() == 0, round, "the notification was not armed");
-    check(watcherThreads() == 1, round, "no watcher thread while a notification is pending");
-    check(openDescriptors() == descriptorsBefore + 2, round, "the watcher does not hold its two descriptors");
+    check(zem::test::threadsNamed(kWatcher) == 1, round, "no watcher thread while a notification is pending");
+    check(zem::test::openDescriptors() == descriptorsBefore + 2, round, "the watcher does not hold its two descriptors");
     if (dlclose(module) != 0) {
       std::printf("dlclose: %s\n", dlerror());
       return 1;
     }
-    check(watcherThreads() == 0, round, "the watcher thread outlived the unloading");
-    check(openDescriptors() == descriptorsBefore, round, "descriptors left open after the unloading");
+    check(zem::test::threadsNamedDropTo(kWatcher, 0), round, "the watcher thread outlived the unloading");
+    check(zem::test::openDescriptors() == descriptorsBefore, round, "descriptors left open after the unloading");
   }
   std::printf("%d failed\n", failures);
   return failures == 0 ? 0 : 1;

@@ -2,16 +2,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/registry_notifier.h"
 #include "platform/settings_store.h"
 #include "support/process.h"
+#include "support/proc_self.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -21,22 +19,7 @@ using zem::RegistryKey;
 using zem::RegistryNotifier;
 using zem::RootKey;
 
-// The store's watcher threads of this process, found by their name.
-int watcherThreads() {
-  int count = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream comm(task.path() / "comm");
-    std::string name;
-    if (std::getline(comm, name) && name == "store-watcher") ++count;
-  }
-  return count;
-}
-
-int openDescriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
+constexpr const char* kWatcher = "store-watcher";  // the store's watcher thread
 
 class StoreNotification : public ::testing::Test {
  protected:
@@ -119,15 +102,15 @@ TEST_F(StoreNotification, WaiterInAnotherProcessWakesOnlyForItsKey) {
 
 TEST_F(StoreNotification, ShutdownReleasesPendingRequestsAndALaterRequestStartsAgain) {
   RegistryNotifier::instance().shutdown();  // no watcher left by earlier tests
-  const int descriptors = openDescriptors();
+  const int descriptors = zem::test::openDescriptors();
 
   ASSERT_TRUE(watched_.notifyChange(true, event_));
-  EXPECT_EQ(watcherThreads(), 1);
-  EXPECT_EQ(openDescriptors(), descriptors + 2);
+  EXPECT_EQ(zem::test::threadsNamed(kWatcher), 1);
+  EXPECT_EQ(zem::test::openDescriptors(), descriptors + 2);
   RegistryNotifier::instance().shutdown();
   EXPECT_TRUE(event_->wait(0)) << "a pending request was dropped without its event";
-  EXPECT_EQ(watcherThreads(), 0);
-  EXPECT_EQ(openDescriptors(), descriptors);
+  EXPECT_TRUE(zem::test::threadsNamedDropTo(kWatcher, 0));
+  EXPECT_EQ(zem::test::openDescriptors(), descriptors);
   RegistryNotifier::instance().shutdown();  // a second shutdown finds nothing to do
 
   event_->reset();
