@@ -7,6 +7,7 @@
 // destructor when the library is unloaded or the process ends. Members are
 // built in declaration order and destroyed in reverse.
 #include "container/container_runtime.h"
+#include "provider/zemlink_provider.h"
 
 namespace {
 
@@ -18,6 +19,9 @@ class LoadedLibrary {
   // The factory registrations of the container classes, the creation lock
   // and the table of live containers.
   zem::ContainerRuntime containers_;
+  // The one provider object. It goes first at unload: it de-registers and
+  // stops and joins its threads, which must not outlive the library's code.
+  clZemlink provider_{containers_};
 };
 
 LoadedLibrary loadedLibrary;

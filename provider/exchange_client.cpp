@@ -39,6 +39,11 @@ bool ExchangeClient::hasBinding() const {
   return binding_ != nullptr;
 }
 
+std::string ExchangeClient::bindingText() const {
+  std::lock_guard lock(mutex_);
+  return binding_ ? binding_->endpoint().toString() : std::string();
+}
+
 void ExchangeClient::forgetContext(const ProviderContext& context) {
   std::lock_guard lock(mutex_);
   contexts_.erase(context.toHandle().uuid);

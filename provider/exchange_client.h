@@ -51,6 +51,8 @@ class ExchangeClient {
   rpc::Status bind(const std::string& stringBinding);
   void releaseBinding();
   bool hasBinding() const;
+  // The binding as "ncacn_ip_tcp:HOST[PORT]"; empty without one.
+  std::string bindingText() const;
 
   // Procedure 0. Fills *context with the server's context (null on refusal).
   ExchangeResult registerProvider(ProviderContext* context, int32_t registrationId, const ProviderNames& names,

@@ -2,6 +2,8 @@
 
 #include <ini.h>
 
+#include <string_view>
+
 #include "platform/registry_types.h"
 
 namespace zem {
@@ -14,9 +16,16 @@ struct Lookup {
   std::string value;
 };
 
+// inih keeps the blanks before a section's closing bracket.
+std::string_view trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 int onEntry(void* user, const char* section, const char* name, const char* value) {
   auto* lookup = static_cast<Lookup*>(user);
-  if (!lookup->found && equalsIgnoreCase(section, lookup->section) && equalsIgnoreCase(name, lookup->key)) {
+  if (!lookup->found && equalsIgnoreCase(trimmed(section), lookup->section) && equalsIgnoreCase(name, lookup->key)) {
     lookup->found = true;
     lookup->value = value;
     const size_t length = lookup->value.size();

@@ -16,10 +16,14 @@ ZemContainerHandle RequestQueue::take(int64_t timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
   const uint64_t resetsAtStart = resets_;
   const auto ready = [&] { return !entries_.empty() || resets_ != resetsAtStart; };
-  if (timeoutMs < 0) {
-    available_.wait(lock, ready);
-  } else if (timeoutMs > 0) {
-    available_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+  if (timeoutMs != 0 && !ready()) {
+    waiters_.fetch_add(1, std::memory_order_acq_rel);
+    if (timeoutMs < 0) {
+      available_.wait(lock, ready);
+    } else {
+      available_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    }
+    waiters_.fetch_sub(1, std::memory_order_acq_rel);
   }
   if (entries_.empty() || resets_ != resetsAtStart) return 0;
   const ZemContainerHandle handle = entries_.front();

@@ -32,6 +32,8 @@ class RequestQueue {
   void drain(const std::function<void(ZemContainerHandle)>& destroy);
   // Ends every wait in progress: those takers get 0.
   void reset();
+  // How many takers are waiting right now.
+  int32_t waiters() const { return waiters_.load(std::memory_order_acquire); }
 
  private:
   mutable std::mutex mutex_;
@@ -39,4 +41,5 @@ class RequestQueue {
   std::deque<ZemContainerHandle> entries_;
   uint64_t resets_ = 0;
   std::atomic<int32_t> count_{0};
+  std::atomic<int32_t> waiters_{0};
 };

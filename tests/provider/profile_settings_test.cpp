@@ -24,6 +24,7 @@ TEST(ProfileSettings, ReadsThePortWithTheUsualRules) {
       {"# comment\n[RPC]\nHOST=x\n", "1550"},
       {"[Other]\nPORT=1564\n", "1550"},
       {"garbage line\n[RPC]\nPORT=1565\n", "1565"},
+      {"[ RPC ]\nPORT=1566 ; the test server\n", "1566"},
       {"", "1550"},
   };
   for (const ProfileCase& c : cases) {

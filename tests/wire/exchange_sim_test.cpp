@@ -8,74 +8,14 @@
 
 #include "provider/exchange_client.h"
 #include "provider/exchange_text.h"
-#include "support/process.h"
+#include "support/exchange_simulator.h"
 
 namespace {
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-class Simulator {
- public:
-  explicit Simulator(std::vector<std::string> options = {}) : process_(arguments(options)) {
-    std::string line;
-    if (process_.readLine(line, 10000)) {
-      const json first = json::parse(line, nullptr, false);
-      if (first.is_object() && first.value("event", "") == "listening") port_ = first.value("port", 0);
-    }
-  }
-  ~Simulator() {
-    process_.writeLine(R"({"cmd":"quit"})");
-    process_.wait();
-  }
-
-  int port() const { return port_; }
-  std::string binding() const { return "ncacn_ip_tcp:127.0.0.1[" + std::to_string(port_) + "]"; }
-  // Sends a command and waits until the simulator has handled it.
-  void command(json command) {
-    command["seq"] = ++seq_;
-    process_.writeLine(command.dump());
-    const json ack = next("ack");
-    EXPECT_EQ(ack.value("seq", 0), seq_) << command.dump();
-  }
-
-  // The next event with this name, in order; events of other names stay
-  // for later. Null when none came in time.
-  json next(const std::string& name, int timeoutMs = 5000) {
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-      if ((*it)["event"] == name) {
-        json event = *it;
-        pending_.erase(it);
-        return event;
-      }
-    }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string line;
-    while (Clock::now() < deadline) {
-      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      if (!process_.readLine(line, std::max(left, 1))) break;
-      json event = json::parse(line, nullptr, false);
-      if (!event.is_object()) continue;
-      if (event.value("event", "") == name) return event;
-      pending_.push_back(std::move(event));
-    }
-    return nullptr;
-  }
-
-  zem::test::ChildProcess& process() { return process_; }
-
- private:
-  static std::vector<std::string> arguments(const std::vector<std::string>& options) {
-    std::vector<std::string> all = {EXCHANGE_SIM, "--port", "0"};
-    all.insert(all.end(), options.begin(), options.end());
-    return all;
-  }
-
-  zem::test::ChildProcess process_;
-  int port_ = 0;
-  int seq_ = 0;
-  std::deque<json> pending_;
-};
+using Simulator = zem::test::ExchangeSimulator;
 
 struct Session {
   explicit Session(Simulator& sim, int32_t id = 77) {

@@ -1,0 +1,58 @@
+// The keep-alive thread: every cycle it refreshes the trace flag, and while
+// a provider is registered and connected it follows the queue limit in the
+// settings store and tells the server the provider is alive. A failure
+// becomes one error event, after which the provider counts as disconnected.
+#include <new>
+
+#include "provider/provider_settings.h"
+#include "provider/zemlink_provider.h"
+
+void clZemlink::providerKeepAliveThread(ProviderThread& self) {
+  while (self.sleepFor(timings_.keepAliveCycleMs)) {
+    m_TraceOn = m_Trace.isRunning();
+    const ProviderContext context = m_Context.get();
+    if (m_ProviderId == -1 || context.isNull()) continue;
+    if (!m_ServerConnected) {
+      trace("providerKeepAliveThread - m_ServerConnected is false, not going send any more keep alive msg's.\n");
+      continue;
+    }
+
+    followQueueLimit();
+    const ExchangeResult result = m_Binding.keepAlive(context, &self.cancellation());
+    if (self.stopRequested()) break;
+    if (result.raised()) {
+      traceOn("providerMsgThread Exception occurred on a call to the bridge..\n");
+      if (m_ProviderId != -1 && queueEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER, &self)) {
+        m_ServerConnected = false;
+        traceOn("providerMsgThread Exception from HalcynBridge\n");
+      }
+      continue;
+    }
+    if (result.value == TARVO_SUCCESS) continue;
+
+    traceOn("providerMsgThread - an error occured when sending the keepAlive Msg.. \n");
+    if (result.value == TARVO_ERROR_PARAMETER) traceOn("providerMsgThread - RPC rewturn was TARVO_ERROR_PARAMETER.. \n");
+    if (result.value == TARVO_ERROR_SERVER_CONNECT) {
+      traceOn("providerMsgThread - RPC rewturn was TARVO_ERROR_SERVER_CONNECT.. \n");
+    }
+    if (m_ProviderId == -1) continue;
+    if (!queueEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER, &self)) continue;
+    m_ServerConnected = false;
+    traceOn("providerMsgThread Exception from HalcynServer\n");
+  }
+}
+
+void clZemlink::followQueueLimit() {
+  const std::optional<int32_t> stored = zem::readQueueLimit();
+  const int32_t current = m_MaxQueue;
+  if (!stored) {
+    // Missing or unreadable: written back with the current limit; a
+    // refused write is tried again next cycle.
+    zem::writeQueueLimit(current);
+    return;
+  }
+  if (*stored != current) {
+    m_MaxQueue = *stored;
+    trace("providerMsgThread - ProviderQueueSize has chanegd from %d to be %d\n", current, *stored);
+  }
+}

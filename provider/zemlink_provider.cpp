@@ -1,0 +1,292 @@
+// The provider object's life: construction and unload, binding
+// (initializeComm, deInitializeComm), registration and de-registration, the
+// events they queue, and the trace lines they write.
+#include "provider/zemlink_provider.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "provider/provider_settings.h"
+
+namespace {
+
+std::atomic<clZemlink*> currentProvider{nullptr};
+
+constexpr const char* kLoggerName = "Tarvo_Provider";
+constexpr size_t kAddressLimit = 1024;  // an address this long or longer is refused
+
+}  // namespace
+
+clZemlink::clZemlink(zem::ContainerRuntime& containers, ProviderTimings timings, rpc::ClientOptions clientOptions)
+    : m_MaxQueue(zem::kDefaultQueueLimit),
+      m_Binding(clientOptions),
+      containers_(containers),
+      timings_(timings) {
+  clZemlink* none = nullptr;
+  currentProvider.compare_exchange_strong(none, this);
+}
+
+clZemlink::~clZemlink() {
+  {
+    std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
+    deRegisterLocked();
+  }
+  m_ProviderId = -1;
+  m_Initialized = false;
+  const ProviderContext context = m_Context.get();
+  if (!context.isNull()) m_Binding.forgetContext(context);
+  m_Context.set(ProviderContext{});
+  // The library's code goes away with the object: its threads must be gone
+  // first, not merely forgotten.
+  stopAllThreads();
+  m_Queue.reset();
+  emptyQueue();
+  clZemlink* self = this;
+  currentProvider.compare_exchange_strong(self, nullptr);
+}
+
+clZemlink* clZemlink::current() { return currentProvider.load(); }
+
+ProviderContext clZemlink::ContextCell::get() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return value_;
+}
+
+void clZemlink::ContextCell::set(const ProviderContext& context) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  value_ = context;
+}
+
+// ---- Binding ---------------------------------------------------------------
+
+int32_t clZemlink::initializeComm(int32_t reserved, const char* serverAddress) {
+  if (reserved != 0) return ZEM_ERROR_UNSUPPORTED;
+  std::lock_guard<std::mutex> bind(bindMutex_);
+
+  std::snprintf(m_LoggerName, sizeof m_LoggerName, "%s", kLoggerName);
+  m_TraceOn = m_Trace.Initialization(m_LoggerName, zem::kProviderKeyPath);
+
+  if (serverAddress == nullptr || strnlen(serverAddress, kAddressLimit) >= kAddressLimit) return ZEM_ERROR_PARAMETER;
+
+  // The texts are built without a fixed bound, so no address the check
+  // above lets through is cut.
+  const std::string binding = std::string("ncacn_ip_tcp") + ":" + serverAddress + "[" + zem::readServerPort() + "]";
+  if (m_Initialized && m_Binding.hasBinding()) m_Binding.releaseBinding();
+  if (!m_Binding.bind(binding).isOk()) return ZEM_ERROR_CONNECT;
+  m_Initialized = true;
+
+  if (!hasMessagePump()) {
+    try {
+      startMessagePump();
+    } catch (const std::system_error& error) {
+      traceOn("Error creating the thread event: %d\n", error.code().value());
+      return ZEM_ERROR_NOT_READY;
+    }
+    trace("clZemlink::initializeComm() - Provider thread successfully created\n");
+  }
+  try {
+    startKeepAlive();
+  } catch (const std::system_error&) {
+    return ZEM_ERROR_NOT_READY;
+  }
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(timings_.initSettleMs));
+  traceOn("initializeComm: ( Re-init ) Delete all %d msg's in the Queue\n", m_Queue.count());
+  emptyQueue();
+  m_Queue.reset();
+  traceOn("\nStart logging Ostrel Tarvo Provider \n\n");
+  return ZEM_SUCCESS;
+}
+
+int32_t clZemlink::deInitializeComm() {
+  std::lock_guard<std::mutex> bind(bindMutex_);
+  traceOn("deInitializeComm: Deregister the provider %d\n", m_ProviderId.load());
+  {
+    std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
+    deRegisterLocked();
+  }
+  // The context is dropped without a call: the client closes the
+  // association once nothing uses it, and the server runs it down.
+  const ProviderContext context = m_Context.get();
+  if (!context.isNull()) m_Binding.forgetContext(context);
+  m_Context.set(ProviderContext{});
+  m_Initialized = false;
+  if (m_Binding.hasBinding()) m_Binding.releaseBinding();
+  traceOn("deInitializeComm: Delete all %d msg's in the Queue\n", m_Queue.count());
+  emptyQueue();
+  m_Queue.reset();
+  m_ServerConnected = false;
+  return ZEM_SUCCESS;
+}
+
+// ---- Registration ----------------------------------------------------------
+
+int32_t clZemlink::registerProvider(uint32_t providerId) {
+  if (providerId < 1 || providerId > 1999999999u) return ZEM_ERROR_BAD_PROVIDER_ID;
+  std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
+  return registerLocked(providerId);
+}
+
+int32_t clZemlink::registerLocked(uint32_t providerId) {
+  traceOn("registerProvider\n");
+  if (!m_Initialized) return ZEM_ERROR_NOT_READY;
+  if (m_ProviderId != -1) {
+    const int32_t result = deRegisterLocked();
+    if (result != ZEM_SUCCESS) return result;
+  }
+
+  ProviderContext context = m_Context.get();
+  const ExchangeResult result = m_Binding.registerProvider(&context, static_cast<int32_t>(providerId),
+                                                           vendorProviderNames(), defaultRegistrationFlags());
+  if (result.raised()) return ZEM_ERROR_CONNECT;
+  m_Context.set(context);
+  if (result.value != 0) {
+    traceOn("registerProvider Exception Return\n");
+    return ZEM_ERROR_CONNECT;
+  }
+
+  if (!hasMessagePump()) {
+    try {
+      startMessagePump();
+    } catch (const std::system_error& error) {
+      traceOn("Error creating the thread event: %d\n", error.code().value());
+      return ZEM_ERROR_CONNECT;
+    }
+    trace("clZemlink::register_Provider() - Provider thread successfully created\n");
+  }
+
+  // The registration stands on the server even when the status event
+  // cannot be made; the provider then does not count as registered.
+  if (!queueEvent(ZEM_MSG_PROVIDER_STATUS, ZEM_STATUS_REGISTERED)) return ZEM_ERROR_NO_MEMORY;
+  m_ProviderId = static_cast<int32_t>(providerId);
+  m_ServerConnected = true;
+  return ZEM_SUCCESS;
+}
+
+int32_t clZemlink::deRegisterProvider() {
+  std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
+  return deRegisterLocked();
+}
+
+int32_t clZemlink::deRegisterLocked() {
+  m_ServerConnected = false;
+  traceOn("deRegisterProvider\n");
+  if (!m_Initialized) return ZEM_ERROR_NOT_READY;
+  if (m_ProviderId == -1) return ZEM_ERROR_NOT_REGISTERED;
+  m_ProviderId = -1;
+  ProviderContext context = m_Context.get();
+  if (context.isNull()) return ZEM_ERROR_NO_CONTEXT;
+
+  const ExchangeResult result = m_Binding.deRegisterProvider(&context);
+  if (result.raised()) return ZEM_ERROR_SERVER;
+  m_Context.set(context);
+  if (result.value != 0) {
+    traceOn("deRegisterProvider Exception Return\n");
+    return ZEM_ERROR_SERVER;
+  }
+
+  // A re-registration runs on the pump itself, which then keeps running.
+  // Any other de-registration stops the pump without waiting for it: a
+  // fetch it has under way is cancelled and whatever it brings is dropped.
+  bool stopped = false;
+  {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    if (m_MsgThread && !m_MsgThread->isCurrent()) {
+      m_MsgThread->requestStop();
+      retiredPumps_.push_back(std::move(m_MsgThread));
+      stopped = true;
+    }
+  }
+  if (stopped) trace("clZemlink::deRegister_Provider() - Provider thread successfully terminated\n");
+
+  if (!queueEvent(ZEM_MSG_PROVIDER_STATUS, ZEM_STATUS_DEREGISTERED)) return ZEM_ERROR_NO_MEMORY;
+  return ZEM_SUCCESS;
+}
+
+// ---- Threads ---------------------------------------------------------------
+
+bool clZemlink::hasMessagePump() const {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  return m_MsgThread != nullptr;
+}
+
+void clZemlink::startMessagePump() {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  if (m_MsgThread) return;
+  // Pumps stopped earlier that have ended by now are joined here.
+  std::erase_if(retiredPumps_, [](const std::unique_ptr<ProviderThread>& pump) { return pump->finished(); });
+  m_MsgThread = std::make_unique<ProviderThread>("zem-pump", [this](ProviderThread& self) { providerMsgThread(self); });
+}
+
+void clZemlink::startKeepAlive() {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  if (m_KeepAliveThread) return;
+  m_KeepAliveThread =
+      std::make_unique<ProviderThread>("zem-keepalive", [this](ProviderThread& self) { providerKeepAliveThread(self); });
+}
+
+void clZemlink::stopAllThreads() {
+  std::vector<std::unique_ptr<ProviderThread>> threads;
+  {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    threads = std::move(retiredPumps_);
+    if (m_MsgThread) threads.push_back(std::move(m_MsgThread));
+    if (m_KeepAliveThread) threads.push_back(std::move(m_KeepAliveThread));
+  }
+  for (auto& thread : threads) thread->requestStop();
+  threads.clear();  // joins each
+}
+
+// ---- Events ----------------------------------------------------------------
+
+bool clZemlink::queueEvent(int32_t messageType, int32_t status, ProviderThread* from) {
+  zem::ContainerTable& table = containers_.table();
+  ZemContainerHandle handle = 0;
+  try {
+    handle = containers_.createContainer();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (zem::ContainerTable::Ref container = table.acquire(handle)) {
+    container->setMessageType(messageType);
+    container->setStatus(status);
+  }
+  if (from == nullptr) {
+    m_Queue.append(handle);
+  } else if (!from->runUnlessStopped([&] { m_Queue.append(handle); })) {
+    table.destroy(handle);
+  }
+  return true;
+}
+
+void clZemlink::emptyQueue() {
+  m_Queue.drain([this](ZemContainerHandle handle) { containers_.table().destroy(handle); });
+}
+
+// ---- Trace -----------------------------------------------------------------
+
+void clZemlink::trace(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  traceLine(format, arguments);
+  va_end(arguments);
+}
+
+void clZemlink::traceOn(const char* format, ...) {
+  if (!m_TraceOn.load(std::memory_order_relaxed)) return;
+  va_list arguments;
+  va_start(arguments, format);
+  traceLine(format, arguments);
+  va_end(arguments);
+}
+
+void clZemlink::traceLine(const char* format, va_list arguments) {
+  // Each thread formats in storage of its own: its stack.
+  char line[1024];
+  std::vsnprintf(line, sizeof line, format, arguments);
+  m_Trace.trace(line);
+}
