@@ -52,9 +52,11 @@ int32_t clZemlink::getEvent(int32_t mode, ZemContainerHandle* handleOut) {
   if (mode == ZEM_EVENT_POLL) return ZEM_NO_EVENT;
 
   // Waiting: the provider lock is given up meanwhile, so that the other
-  // exports go on. A queue reset ends the wait with nothing.
+  // exports go on. A queue reset ends the wait with nothing, also one that
+  // comes between giving up the lock and the start of the wait.
+  const uint64_t resets = m_Queue.resetCount();
   guard.unlock();
-  const ZemContainerHandle waited = m_Queue.take(RequestQueue::kInfinite);
+  const ZemContainerHandle waited = m_Queue.take(RequestQueue::kInfinite, resets);
   guard.lock();
   if (m_ProviderId == -1) {
     if (waited != 0) table.destroy(waited);

@@ -12,9 +12,16 @@ void RequestQueue::append(ZemContainerHandle handle) {
   available_.notify_one();
 }
 
-ZemContainerHandle RequestQueue::take(int64_t timeoutMs) {
+ZemContainerHandle RequestQueue::take(int64_t timeoutMs) { return take(timeoutMs, resetCount()); }
+
+uint64_t RequestQueue::resetCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return resets_;
+}
+
+ZemContainerHandle RequestQueue::take(int64_t timeoutMs, uint64_t seenResets) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const uint64_t resetsAtStart = resets_;
+  const uint64_t resetsAtStart = seenResets;
   const auto ready = [&] { return !entries_.empty() || resets_ != resetsAtStart; };
   if (timeoutMs != 0 && !ready()) {
     waiters_.fetch_add(1, std::memory_order_acq_rel);

@@ -26,6 +26,11 @@ class RequestQueue {
   // The oldest entry, waiting up to timeoutMs (0: not at all; kInfinite: no
   // limit). 0 when nothing came in time, or when reset() ended the wait.
   ZemContainerHandle take(int64_t timeoutMs);
+  // As take(), but a reset since resetCount() gave `seenResets` ends it at
+  // once with 0: a caller that decided to wait before a reset came is not
+  // left waiting past it.
+  ZemContainerHandle take(int64_t timeoutMs, uint64_t seenResets);
+  uint64_t resetCount() const;
   // The number of entries, read without the lock.
   int32_t count() const { return count_.load(std::memory_order_relaxed); }
   // Takes every entry out and hands each to destroy, outside the lock.

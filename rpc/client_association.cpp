@@ -76,7 +76,11 @@ Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request,
     release(std::move(connection), true);
     return cancelledStatus();
   }
-  const bool reusable = status.isOk() || status.code() == StatusCode::Fault;
+  // A cancel that came while the call was attached may have shut the
+  // socket down after the answer was read: such a connection is never
+  // pooled again, whatever the call's outcome.
+  const bool cut = cancel != nullptr && cancel->cancelled();
+  const bool reusable = !cut && (status.isOk() || status.code() == StatusCode::Fault);
   release(std::move(connection), reusable);
   if (!status.isOk() && cancel != nullptr && cancel->cancelled()) return cancelledStatus();
   return status;

@@ -55,6 +55,14 @@ TEST(RequestQueue, DrainHandsOverEverythingAndResetEndsWaits) {
   // A reset does not swallow later entries.
   queue.append(7);
   EXPECT_EQ(queue.take(0), 7u);
+
+  // A taker that read the reset count before a reset does not wait past it,
+  // even with an entry there; one that read it afterwards takes the entry.
+  const uint64_t before = queue.resetCount();
+  queue.reset();
+  queue.append(8);
+  EXPECT_EQ(queue.take(RequestQueue::kInfinite, before), 0u);
+  EXPECT_EQ(queue.take(RequestQueue::kInfinite, queue.resetCount()), 8u);
 }
 
 TEST(RequestQueue, ConcurrentProducersAndTakersLoseNothing) {
