@@ -81,6 +81,8 @@ bool ControlChannel::handle(const std::string& line) {
     send(command);
   } else if (*name == "fail") {
     fail(command);
+  } else if (*name == "stats") {
+    events_.emit("stats", exchange_.latency().summary());
   } else {
     events_.error("unknown command \"" + name->get<std::string>() + "\"");
   }

@@ -4,6 +4,7 @@
 //    "nodeId":N,"heldCallId":N,"callRef":N,"msgType":N,"providerId":N,"items":["..."]}
 //   {"cmd":"fail","proc":"keepAlive","result":1004,"count":1}
 //   {"cmd":"fail","proc":"Zem_GetMessageBridge","action":"fault"|"drop"|"delay","ms":N,"status":N}
+//   {"cmd":"stats"}   answered with a "stats" event: queue-to-completion times
 //   {"cmd":"quit"}
 //
 // Anything refused is reported as an error event with the reason. A command

@@ -55,13 +55,16 @@ Commands:
       Zem_GetMessageBridge, sendCompletion, keepAlive) answer result N instead of working,
       send a fault PDU with status S (default 0x1C000021), close the connection without an
       answer, or wait MS milliseconds first
+  {"cmd":"stats"}
+      report {"event":"stats","completions":N,"latencyUs":{"p50","p99","max"},"afterDeliveryUs":{...}}:
+      times from queueing (and from delivery) of a message to the completion that names it
   {"cmd":"quit"}
   Any command may carry "seq": it is answered with {"event":"ack","seq":...} once it has
   taken effect (an error event comes first if it was refused).
 
 Events: listening, registered (providerId, context, names, flags), deregistered,
 keepalive, delivered (ref), completion (ref, items: all ten strings), rundown,
-generated (count), ack (seq), error (reason).
+generated (count), stats, ack (seq), error (reason).
 )";
 
 int signalPipe[2] = {-1, -1};

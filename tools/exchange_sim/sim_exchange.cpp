@@ -57,6 +57,7 @@ bool SimExchange::send(std::optional<int32_t> providerId, const SimMessage& mess
     registration->queue.push_back(message);
     ++queued;
   }
+  if (queued > 0) latency_.queued(message.ref);
   if (queued == 0) {
     why = providerId ? "provider " + std::to_string(*providerId) + " is not registered" : "no provider is registered";
     return false;
@@ -185,6 +186,7 @@ ExchangeReply SimExchange::getMessageBridge(rpc::ServerCall& call, const std::sh
     const std::u16string& item = message.items[static_cast<size_t>(i)];
     std::memcpy(data->Strings[i], item.data(), std::min<size_t>(item.size(), kStringUnits - 1) * sizeof(char16_t));
   }
+  latency_.delivered(message.ref);
   events_.emit("delivered", {{"ref", message.ref}, {"providerId", registration->providerId()}});
   return ExchangeReply::withResult(TARVO_SUCCESS);
 }
@@ -193,6 +195,7 @@ ExchangeReply SimExchange::sendCompletion(rpc::ServerCall&, const std::shared_pt
                                           const MessageRecord& record, const MessageData& data) {
   if (auto reply = injected(ExchangeOp::SendCompletion)) return *reply;
   auto registration = std::static_pointer_cast<Registration>(object);
+  latency_.completed(record.MsgReferenceId);
   if (!events_.wants("completion")) return ExchangeReply::withResult(TARVO_SUCCESS);
   nlohmann::ordered_json items = nlohmann::ordered_json::array();
   for (const auto& string : data.Strings) items.push_back(utf16ToUtf8(slotText(string)));

@@ -22,6 +22,7 @@
 
 #include "provider/exchange_dispatch.h"
 #include "tools/exchange_sim/event_stream.h"
+#include "tools/exchange_sim/latency_record.h"
 
 struct SimMessage {
   int32_t ref = 0;
@@ -64,6 +65,8 @@ class SimExchange : public ExchangeManager, public std::enable_shared_from_this<
   bool waitForRegistration();
   // Ends every wait: held calls answer at once, delays end.
   void stop();
+  // Queue-to-completion times of the messages answered so far.
+  const LatencyRecord& latency() const { return latency_; }
 
   ExchangeReply registerProvider(rpc::ServerCall& call, ProviderContext* context, int32_t registrationId,
                                  const ProviderNames& names, const RegistrationFlags& flags) override;
@@ -92,4 +95,5 @@ class SimExchange : public ExchangeManager, public std::enable_shared_from_this<
   bool stopping_ = false;
   std::vector<std::shared_ptr<Registration>> registrations_;
   std::array<std::deque<Injection>, kExchangeOperationCount> injections_;
+  LatencyRecord latency_;
 };

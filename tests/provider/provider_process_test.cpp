@@ -1,0 +1,89 @@
+// Programs that link libzemlink.so, against exchange-sim: the plain C
+// console provider, and a program that unloads the library while
+// registered.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/exchange_simulator.h"
+#include "support/temp_root.h"
+
+namespace zem::test {
+namespace {
+
+using nlohmann::json;
+
+class ProviderProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(root_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previous_); }
+
+  ExchangeSimulator& startSimulator(std::vector<std::string> options = {}) {
+    sim_ = std::make_unique<ExchangeSimulator>(std::move(options));
+    std::ofstream("zemlink.ini") << "[RPC]\nPORT=" << sim_->port() << "\n";
+    return *sim_;
+  }
+
+  // The next line of the program's output that contains text; the lines
+  // read on the way are kept in `seen`.
+  static bool readUntil(ChildProcess& program, const std::string& text, std::vector<std::string>& seen,
+                        int timeoutMs = 5000) {
+    std::string line;
+    while (program.readLine(line, timeoutMs)) {
+      seen.push_back(line);
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  TempRoot root_;
+  std::filesystem::path previous_;
+  std::unique_ptr<ExchangeSimulator> sim_;
+};
+
+TEST_F(ProviderProcessTest, TheConsoleProviderServesAndSeesEveryEvent) {
+  ExchangeSimulator& sim = startSimulator();
+  ChildProcess provider({CONSOLE_PROVIDER, "--id", "9", "--count", "6"});
+  std::vector<std::string> seen;
+  ASSERT_TRUE(readUntil(provider, "status 23 (registered)", seen));
+
+  sim.command({{"cmd", "send"}, {"type", "request"}, {"ref", 1}, {"callId", 100}, {"items", {"a", "b"}}});
+  sim.command({{"cmd", "send"}, {"type", "info"}, {"ref", 2}, {"items", {"note"}}});
+  ASSERT_TRUE(readUntil(provider, "request ref=1 call=100 items=[a|b||||||||] -> completion sent", seen));
+  ASSERT_TRUE(readUntil(provider, "info ref=2 items=[note|||||||||]", seen));
+  EXPECT_EQ(sim.next("completion")["items"], json::array({"served", "a", "b", "", "", "", "", "", "", ""}));
+
+  // A failed keep-alive (the library's cycle is 15 s) reaches the program
+  // as an error event; it registers again and goes on serving.
+  sim.command({{"cmd", "fail"}, {"proc", "keepAlive"}, {"result", 1004}});
+  ASSERT_TRUE(readUntil(provider, "error event, status 30: connection lost, registering again", seen, 25000));
+  ASSERT_TRUE(readUntil(provider, "status 24 (de-registered)", seen));
+  ASSERT_TRUE(readUntil(provider, "status 23 (registered)", seen));
+  for (int ref = 3; ref <= 6; ++ref) {
+    sim.command({{"cmd", "send"}, {"type", ref == 6 ? "info" : "request"}, {"ref", ref}});
+  }
+  ASSERT_TRUE(readUntil(provider, "de-registering: 10", seen));
+  ASSERT_TRUE(readUntil(provider, "status 24 (de-registered)", seen));
+  ASSERT_TRUE(readUntil(provider, "served 4 requests and 2 informational messages; 1 error events, 0 refused completions",
+                        seen));
+  EXPECT_EQ(provider.wait(), 0);
+  for (int ref = 3; ref <= 5; ++ref) EXPECT_EQ(sim.next("completion")["ref"], ref);
+  EXPECT_FALSE(sim.next("deregistered").is_null());
+}
+
+TEST_F(ProviderProcessTest, UnloadingTheLibraryWhileRegisteredStopsItsThreads) {
+  ExchangeSimulator& sim = startSimulator({"--hold-ms", "60000"});
+  const auto result = runProcess({DLCLOSE_REGISTERED, ZEMLINK_LIBRARY});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "registered 5\nunloaded\nregistered 6\nunloaded\ndone\n");
+  // The unload de-registered each provider with the server.
+  EXPECT_EQ(sim.next("deregistered")["providerId"], 5);
+  EXPECT_EQ(sim.next("deregistered")["providerId"], 6);
+}
+
+}  // namespace
+}  // namespace zem::test
