@@ -4,7 +4,9 @@ bool TraceDebug::Initialization(const char* loggerName, const char* keyPath) {
   std::lock_guard<std::mutex> lock(mutex_);
   loggerName_ = loggerName != nullptr ? loggerName : "";
   keyPath_ = keyPath != nullptr ? keyPath : "";
-  return true;
+  // Tracing goes ahead only where a line can go: nowhere until the logger
+  // is attached, except to a test's sink.
+  return running_;
 }
 
 bool TraceDebug::isRunning() const {

@@ -15,7 +15,8 @@ class TraceDebug {
   using Sink = std::function<void(int level, const std::string& text)>;
 
   // Prepares the facade for the named logger and registry key below
-  // HKEY_LOCAL_MACHINE; true when tracing can go ahead.
+  // HKEY_LOCAL_MACHINE; true when tracing can go ahead, which is what
+  // isRunning() reports.
   bool Initialization(const char* loggerName, const char* keyPath);
   // Whether the facade's logger is running.
   bool isRunning() const;

@@ -1,0 +1,204 @@
+// A provider under a steady stream of requests: exchange-sim generates them
+// at a fixed rate, libzemlink.so (with its real timings: a 30 ms pump
+// cycle) brings them in, and an application thread answers each with a
+// ten-item completion.
+//
+// Reported: the request-to-completion latency as the simulator measures it
+// (from queueing a request to the arrival of its completion, and from the
+// fetch that delivered it to the completion: the part the library and the
+// application add after the pump's sleep), and the CPU time of this process
+// per request, which is the library's threads and the application thread's
+// calls into the library. Beside it, the floor of this machine: the same
+// pattern of wake-ups without the library (a thread that sleeps 30 ms, makes
+// a round trip over a socket, hands a token to a second thread through a
+// condition variable, which makes a round trip of its own), so that the
+// library's share can be told from what the machine charges for waking
+// threads.
+//
+//   provider_bench [requests, default 600] [requests per second, default 20]
+#include <sys/resource.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "support/process.h"
+#include "zemlink.h"
+
+namespace {
+
+struct CpuTime {
+  double user = 0;
+  double system = 0;
+  long contextSwitches = 0;
+};
+
+CpuTime cpuTime() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return {seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_nvcsw + usage.ru_nivcsw};
+}
+
+// The application: waits for events and answers every request.
+void serve(int requests, std::atomic<int>& answered) {
+  while (answered < requests) {
+    ZemContainerHandle event = 0;
+    if (Zem_GetEvent(ZEM_EVENT_WAIT, &event) != ZEM_SUCCESS || event == 0) continue;
+    if (Zem_getMessageType(event) == ZEM_MSG_REQUEST) {
+      ZemContainerHandle completion = Zem_createDataContainer();
+      Zem_setMessageType(completion, ZEM_MSG_COMPLETION);
+      Zem_setServerID(completion, Zem_getServerID(event));
+      Zem_setFirstItem(completion, Zem_getFirstItem(event));
+      for (int i = 1; i < ZEM_MAX_ITEMS; ++i) Zem_setNextItem(completion, "answer text of a typical length");
+      if (Zem_SendServiceComplete(&completion) != ZEM_SUCCESS) std::fprintf(stderr, "a completion failed\n");
+      Zem_ResponseReceived(&completion);
+      ++answered;
+    }
+    Zem_ResponseReceived(&event);
+  }
+}
+
+// The floor's server: another process, as exchange-sim is, that echoes
+// every byte on either socket until both close.
+pid_t startEchoServer(int first, int second, int parentFirst, int parentSecond) {
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  close(parentFirst);
+  close(parentSecond);
+  pollfd fds[2] = {{first, POLLIN, 0}, {second, POLLIN, 0}};
+  int open = 2;
+  while (open > 0 && poll(fds, 2, -1) > 0) {
+    for (pollfd& entry : fds) {
+      if (entry.fd < 0 || entry.revents == 0) continue;
+      char byte;
+      if (read(entry.fd, &byte, 1) != 1 || write(entry.fd, &byte, 1) != 1) {
+        entry.fd = -1;
+        --open;
+      }
+    }
+  }
+  _exit(0);
+}
+
+bool roundTrip(int fd) {
+  char byte = 'x';
+  return write(fd, &byte, 1) == 1 && read(fd, &byte, 1) == 1;
+}
+
+// CPU per request of the wake-up pattern alone (see the top of the file).
+CpuTime measureFloor(int requests) {
+  int fetch[2], complete[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fetch) != 0 || socketpair(AF_UNIX, SOCK_STREAM, 0, complete) != 0) return {};
+  const pid_t server = startEchoServer(fetch[1], complete[1], fetch[0], complete[0]);
+  close(fetch[1]);
+  close(complete[1]);
+  std::mutex mutex;
+  std::condition_variable handed;
+  int tokens = 0;
+  std::thread application([&] {
+    for (int i = 0; i < requests; ++i) {
+      std::unique_lock lock(mutex);
+      handed.wait(lock, [&] { return tokens > 0; });
+      --tokens;
+      lock.unlock();
+      roundTrip(complete[0]);
+    }
+  });
+  const CpuTime before = cpuTime();
+  for (int i = 0; i < requests; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    roundTrip(fetch[0]);
+    {
+      std::lock_guard lock(mutex);
+      ++tokens;
+    }
+    handed.notify_one();
+  }
+  application.join();
+  const CpuTime after = cpuTime();
+  close(fetch[0]);
+  close(complete[0]);
+  waitpid(server, nullptr, 0);
+  return {after.user - before.user, after.system - before.system, after.contextSwitches - before.contextSwitches};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int requests = argc > 1 ? std::atoi(argv[1]) : 600;
+  const int rate = argc > 2 ? std::atoi(argv[2]) : 20;
+  if (requests <= 0 || rate <= 0) {
+    std::fprintf(stderr, "usage: provider_bench [requests] [requests per second]\n");
+    return 2;
+  }
+
+  // A data root and a current directory of its own, with the port in
+  // zemlink.ini.
+  const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zemlink-bench-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root);
+  setenv("ZEMLINK_ROOT", root.c_str(), 1);
+  std::filesystem::current_path(root);
+
+  zem::test::ChildProcess sim({EXCHANGE_SIM, "--port", "0", "--quiet", "--generate", std::to_string(requests),
+                               "--rate", std::to_string(rate), "--item", "request {ref}", "--item", "second item"});
+  std::string line;
+  if (!sim.readLine(line, 10000)) return 1;
+  const int port = nlohmann::json::parse(line).value("port", 0);
+  std::ofstream("zemlink.ini") << "[RPC]\nPORT=" << port << "\n";
+
+  if (ZemlinkInit(0, nullptr, "127.0.0.1") != ZEM_SUCCESS) return 1;
+  std::atomic<int> answered{0};
+  std::thread application(serve, requests, std::ref(answered));
+  const CpuTime cpuBefore = cpuTime();
+  const auto started = std::chrono::steady_clock::now();
+  if (Zem_RegisterProvider(1) != ZEM_SUCCESS) return 1;
+  application.join();
+  const CpuTime cpuAfter = cpuTime();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  sim.writeLine(R"({"cmd":"stats"})");
+  nlohmann::json stats;
+  while (sim.readLine(line, 10000)) {
+    stats = nlohmann::json::parse(line, nullptr, false);
+    if (stats.value("event", "") == "stats") break;
+  }
+  Zem_DeRegisterProvider();
+  ZemlinkDeInit();
+  sim.writeLine(R"({"cmd":"quit"})");
+  sim.wait();
+  std::filesystem::current_path("/");
+  std::filesystem::remove_all(root);
+
+  const auto ms = [&](const char* figure, const char* which) { return stats[figure].value(which, 0) / 1000.0; };
+  std::printf("provider_bench: %d requests at %d/s in %.1f s\n", requests, rate, wall);
+  std::printf("  completions seen by the simulator:      %d\n", stats.value("completions", 0));
+  std::printf("  queued -> completion    median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", ms("latencyUs", "p50"),
+              ms("latencyUs", "p99"), ms("latencyUs", "max"));
+  std::printf("  delivered -> completion median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n",
+              ms("afterDeliveryUs", "p50"), ms("afterDeliveryUs", "p99"), ms("afterDeliveryUs", "max"));
+  const double user = cpuAfter.user - cpuBefore.user, system = cpuAfter.system - cpuBefore.system;
+  std::printf("  CPU of the process per request: %.1f us (user %.1f us, system %.1f us); %.1f context switches\n",
+              (user + system) * 1e6 / requests, user * 1e6 / requests, system * 1e6 / requests,
+              static_cast<double>(cpuAfter.contextSwitches - cpuBefore.contextSwitches) / requests);
+  const int floorRounds = std::min(requests, 200);
+  const CpuTime floor = measureFloor(floorRounds);
+  std::printf("  floor of this machine per request:   %.1f us (the same wake-ups without the library, %d rounds)\n",
+              (floor.user + floor.system) * 1e6 / floorRounds, floorRounds);
+  return 0;
+}
