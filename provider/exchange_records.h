@@ -76,6 +76,7 @@ struct ProviderContext {
   uint8_t Uuid[16];
 
   bool isNull() const;
+  bool operator==(const ProviderContext&) const = default;
   rpc::ContextHandle toHandle() const;
   static ProviderContext fromHandle(const rpc::ContextHandle& handle);
 };

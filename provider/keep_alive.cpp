@@ -20,22 +20,26 @@ void clZemlink::providerKeepAliveThread(ProviderThread& self) {
     followQueueLimit();
     const ExchangeResult result = m_Binding.keepAlive(context, &self.cancellation());
     if (self.stopRequested()) break;
+    if (result.succeeded()) continue;
+    // A failure that concerns a registration which has ended meanwhile (a
+    // de-registration, or the pump's re-registration under a new context)
+    // says nothing about the connection of the current one: no event.
+    const auto registrationEnded = [&] { return m_ProviderId == -1 || !(m_Context.get() == context); };
     if (result.raised()) {
       traceOn("providerMsgThread Exception occurred on a call to the bridge..\n");
-      if (m_ProviderId != -1 && queueEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER, &self)) {
+      if (!registrationEnded() && queueEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER, &self)) {
         m_ServerConnected = false;
         traceOn("providerMsgThread Exception from HalcynBridge\n");
       }
       continue;
     }
-    if (result.value == TARVO_SUCCESS) continue;
 
     traceOn("providerMsgThread - an error occured when sending the keepAlive Msg.. \n");
     if (result.value == TARVO_ERROR_PARAMETER) traceOn("providerMsgThread - RPC rewturn was TARVO_ERROR_PARAMETER.. \n");
     if (result.value == TARVO_ERROR_SERVER_CONNECT) {
       traceOn("providerMsgThread - RPC rewturn was TARVO_ERROR_SERVER_CONNECT.. \n");
     }
-    if (m_ProviderId == -1) continue;
+    if (registrationEnded()) continue;
     if (!queueEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER, &self)) continue;
     m_ServerConnected = false;
     traceOn("providerMsgThread Exception from HalcynServer\n");

@@ -185,7 +185,9 @@ TEST_F(ProviderTest, TheDefaultLimitLetsTheQueueHold201Entries) {
 }
 
 TEST_F(ProviderTest, ALostConnectionReRegistersUnderTheSameIdentifier) {
-  startSimulator();
+  // Short holds, so that a failure injected for the next fetch meets one
+  // soon, whatever fetch is under way when it is injected.
+  startSimulator({"--hold-ms", "20"});
   registerWith(31);
   sim().command({{"cmd", "fail"}, {"proc", "Zem_GetMessageBridge"}, {"result", 1005}});
   EXPECT_TRUE(trace_.waitFor("providerMsgThread - Lost connection to Tarvo, try to re-connect using ID 31\n"));
