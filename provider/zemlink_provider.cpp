@@ -79,14 +79,8 @@ int32_t clZemlink::initializeComm(int32_t reserved, const char* serverAddress) {
   if (!m_Binding.bind(binding).isOk()) return ZEM_ERROR_CONNECT;
   m_Initialized = true;
 
-  if (!hasMessagePump()) {
-    try {
-      startMessagePump();
-    } catch (const std::system_error& error) {
-      traceOn("Error creating the thread event: %d\n", error.code().value());
-      return ZEM_ERROR_NOT_READY;
-    }
-    trace("clZemlink::initializeComm() - Provider thread successfully created\n");
+  if (!ensureMessagePump("clZemlink::initializeComm() - Provider thread successfully created\n")) {
+    return ZEM_ERROR_NOT_READY;
   }
   try {
     startKeepAlive();
@@ -149,14 +143,8 @@ int32_t clZemlink::registerLocked(uint32_t providerId) {
     return ZEM_ERROR_CONNECT;
   }
 
-  if (!hasMessagePump()) {
-    try {
-      startMessagePump();
-    } catch (const std::system_error& error) {
-      traceOn("Error creating the thread event: %d\n", error.code().value());
-      return ZEM_ERROR_CONNECT;
-    }
-    trace("clZemlink::register_Provider() - Provider thread successfully created\n");
+  if (!ensureMessagePump("clZemlink::register_Provider() - Provider thread successfully created\n")) {
+    return ZEM_ERROR_CONNECT;
   }
 
   // The registration stands on the server even when the status event
@@ -212,6 +200,18 @@ int32_t clZemlink::deRegisterLocked() {
 bool clZemlink::hasMessagePump() const {
   std::lock_guard<std::mutex> lock(threadsMutex_);
   return m_MsgThread != nullptr;
+}
+
+bool clZemlink::ensureMessagePump(const char* createdLine) {
+  if (hasMessagePump()) return true;
+  try {
+    startMessagePump();
+  } catch (const std::system_error& error) {
+    traceOn("Error creating the thread event: %d\n", error.code().value());
+    return false;
+  }
+  trace("%s", createdLine);
+  return true;
 }
 
 void clZemlink::startMessagePump() {

@@ -91,7 +91,9 @@ class clZemlink {
   int32_t deRegisterLocked();
 
   // Threads. startMessagePump and startKeepAlive throw std::system_error
-  // when the thread cannot be made.
+  // when the thread cannot be made; ensureMessagePump starts a pump when
+  // there is none and writes createdLine, or the failure, to the trace.
+  bool ensureMessagePump(const char* createdLine);
   void startMessagePump();
   void startKeepAlive();
   void retireMessagePump();
