@@ -89,14 +89,17 @@ Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request,
 Status ClientAssociation::acquire(std::unique_ptr<Connection>& connection, Cancellation* cancel) {
   {
     std::lock_guard lock(mutex_);
-    if (!idle_.empty()) {
-      connection = std::move(idle_.back());
-      idle_.pop_back();
-      busy_.insert(connection.get());
-      return Status();
-    }
+    if (takeIdle(connection)) return Status();
   }
   return openConnection(connection, cancel);
+}
+
+bool ClientAssociation::takeIdle(std::unique_ptr<Connection>& connection) {
+  if (idle_.empty()) return false;
+  connection = std::move(idle_.back());
+  idle_.pop_back();
+  busy_.insert(connection.get());
+  return true;
 }
 
 Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection, Cancellation* cancel) {
@@ -109,12 +112,7 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
   {
     std::lock_guard lock(mutex_);
     // A connection returned while this one waited to open can serve instead.
-    if (!idle_.empty()) {
-      connection = std::move(idle_.back());
-      idle_.pop_back();
-      busy_.insert(connection.get());
-      return Status();
-    }
+    if (takeIdle(connection)) return Status();
     if (idle_.empty() && busy_.empty()) groupId_ = 0;
     group = groupId_;
     busy_.insert(fresh.get());

@@ -68,6 +68,8 @@ class ClientAssociation {
   struct Connection;
 
   Status acquire(std::unique_ptr<Connection>& connection, Cancellation* cancel);
+  // With mutex_ held: moves an idle connection to the busy ones.
+  bool takeIdle(std::unique_ptr<Connection>& connection);
   Status openConnection(std::unique_ptr<Connection>& connection, Cancellation* cancel);
   Status exchange(Connection& connection, uint16_t opnum, std::span<const uint8_t> request,
                   std::vector<uint8_t>& response);
