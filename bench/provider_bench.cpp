@@ -11,12 +11,15 @@
 // calls into the library. Beside it, the floor of this machine: the same
 // pattern of wake-ups without the library (a thread that sleeps 30 ms, makes
 // a round trip over a socket, hands a token to a second thread through a
-// condition variable, which makes a round trip of its own), so that the
+// condition variable, which makes a round trip of its own; TCP on loopback
+// to a separate process, as the library's calls go), so that the
 // library's share can be told from what the machine charges for waking
 // threads.
 //
 //   provider_bench [requests, default 600] [requests per second, default 20]
 #include <sys/resource.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -101,10 +104,29 @@ bool roundTrip(int fd) {
   return write(fd, &byte, 1) == 1 && read(fd, &byte, 1) == 1;
 }
 
+// A connected pair of TCP sockets on loopback, as the library's calls use:
+// [0] the client's end, [1] the server's.
+bool tcpPair(int ends[2]) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bool ok = listener >= 0 && bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            listen(listener, 1) == 0 && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  ends[0] = ok ? socket(AF_INET, SOCK_STREAM, 0) : -1;
+  ok = ok && ends[0] >= 0 && connect(ends[0], reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ends[1] = ok ? accept(listener, nullptr, nullptr) : -1;
+  if (listener >= 0) close(listener);
+  const int one = 1;
+  for (int i = 0; i < 2 && ok; ++i) setsockopt(ends[i], IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return ok && ends[1] >= 0;
+}
+
 // CPU per request of the wake-up pattern alone (see the top of the file).
 CpuTime measureFloor(int requests) {
   int fetch[2], complete[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fetch) != 0 || socketpair(AF_UNIX, SOCK_STREAM, 0, complete) != 0) return {};
+  if (!tcpPair(fetch) || !tcpPair(complete)) return {};
   const pid_t server = startEchoServer(fetch[1], complete[1], fetch[0], complete[0]);
   close(fetch[1]);
   close(complete[1]);
