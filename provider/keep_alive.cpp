@@ -27,7 +27,7 @@ void clZemlink::providerKeepAliveThread(ProviderThread& self) {
     const auto registrationEnded = [&] { return m_ProviderId == -1 || !(m_Context.get() == context); };
     if (result.raised()) {
       traceOn("providerMsgThread Exception occurred on a call to the bridge..\n");
-      if (!registrationEnded() && queueEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER, &self)) {
+      if (!registrationEnded() && publish(makeEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER), &self)) {
         m_ServerConnected = false;
         traceOn("providerMsgThread Exception from HalcynBridge\n");
       }
@@ -40,7 +40,7 @@ void clZemlink::providerKeepAliveThread(ProviderThread& self) {
       traceOn("providerMsgThread - RPC rewturn was TARVO_ERROR_SERVER_CONNECT.. \n");
     }
     if (registrationEnded()) continue;
-    if (!queueEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER, &self)) continue;
+    if (!publish(makeEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER), &self)) continue;
     m_ServerConnected = false;
     traceOn("providerMsgThread Exception from HalcynServer\n");
   }

@@ -56,31 +56,24 @@ void clZemlink::reRegister(ProviderThread& self) {
 }
 
 void clZemlink::handleFetchedMessage(ProviderThread& self, const MessageRecord& record, const MessageData& data) {
+  const int32_t queued = m_Queue.count();
+  const int32_t limit = m_MaxQueue;
+  if (queued > limit) {
+    // The queue is full: the fetched message is dropped, the application
+    // gets an error event in its place, and fetching stops until it
+    // registers again. Without a container the message is simply lost.
+    if (!publish(makeEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER), &self)) return;
+    m_ServerConnected = false;
+    traceOn("providerMsg - Queue exceeds the MAX QUEUE REQUEST(%d)\n", limit);
+    return;
+  }
+
   zem::ContainerTable& table = containers_.table();
   ZemContainerHandle handle = 0;
   try {
     handle = containers_.createContainer();
   } catch (const std::bad_alloc&) {
     return;  // the message is lost
-  }
-
-  const int32_t queued = m_Queue.count();
-  const int32_t limit = m_MaxQueue;
-  if (queued > limit) {
-    // The queue is full: the fetched message is dropped, the application
-    // gets an error event in its place, and fetching stops until it
-    // registers again.
-    if (zem::ContainerTable::Ref container = table.acquire(handle)) {
-      container->setMessageType(ZEM_MSG_ERROR);
-      container->setStatus(ZEM_ERROR_SERVER);
-    }
-    if (!self.runUnlessStopped([&] { m_Queue.append(handle); })) {
-      table.destroy(handle);
-      return;
-    }
-    m_ServerConnected = false;
-    traceOn("providerMsg - Queue exceeds the MAX QUEUE REQUEST(%d)\n", limit);
-    return;
   }
 
   // The container is filled before it enters the queue, so that no other
@@ -126,5 +119,5 @@ void clZemlink::handleFetchedMessage(ProviderThread& self, const MessageRecord& 
     traceOn("\n");
   }
 
-  if (!self.runUnlessStopped([&] { m_Queue.append(handle); })) table.destroy(handle);
+  publish(handle, &self);
 }

@@ -12,16 +12,23 @@ void RequestQueue::append(ZemContainerHandle handle) {
   available_.notify_one();
 }
 
-ZemContainerHandle RequestQueue::take(int64_t timeoutMs) { return take(timeoutMs, resetCount()); }
+ZemContainerHandle RequestQueue::take(int64_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return takeLocked(lock, timeoutMs, resets_);
+}
+
+ZemContainerHandle RequestQueue::take(int64_t timeoutMs, uint64_t seenResets) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return takeLocked(lock, timeoutMs, seenResets);
+}
 
 uint64_t RequestQueue::resetCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return resets_;
 }
 
-ZemContainerHandle RequestQueue::take(int64_t timeoutMs, uint64_t seenResets) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const uint64_t resetsAtStart = seenResets;
+ZemContainerHandle RequestQueue::takeLocked(std::unique_lock<std::mutex>& lock, int64_t timeoutMs,
+                                            uint64_t resetsAtStart) {
   const auto ready = [&] { return !entries_.empty() || resets_ != resetsAtStart; };
   if (timeoutMs != 0 && !ready()) {
     waiters_.fetch_add(1, std::memory_order_acq_rel);

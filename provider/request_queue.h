@@ -41,6 +41,8 @@ class RequestQueue {
   int32_t waiters() const { return waiters_.load(std::memory_order_acquire); }
 
  private:
+  ZemContainerHandle takeLocked(std::unique_lock<std::mutex>& lock, int64_t timeoutMs, uint64_t resetsAtStart);
+
   mutable std::mutex mutex_;
   std::condition_variable available_;
   std::deque<ZemContainerHandle> entries_;

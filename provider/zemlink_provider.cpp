@@ -37,9 +37,7 @@ clZemlink::~clZemlink() {
   }
   m_ProviderId = -1;
   m_Initialized = false;
-  const ProviderContext context = m_Context.get();
-  if (!context.isNull()) m_Binding.forgetContext(context);
-  m_Context.set(ProviderContext{});
+  dropContext();
   // The library's code goes away with the object: its threads must be gone
   // first, not merely forgotten.
   stopAllThreads();
@@ -103,11 +101,7 @@ int32_t clZemlink::deInitializeComm() {
     std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
     deRegisterLocked();
   }
-  // The context is dropped without a call: the client closes the
-  // association once nothing uses it, and the server runs it down.
-  const ProviderContext context = m_Context.get();
-  if (!context.isNull()) m_Binding.forgetContext(context);
-  m_Context.set(ProviderContext{});
+  dropContext();
   m_Initialized = false;
   if (m_Binding.hasBinding()) m_Binding.releaseBinding();
   traceOn("deInitializeComm: Delete all %d msg's in the Queue\n", m_Queue.count());
@@ -149,7 +143,9 @@ int32_t clZemlink::registerLocked(uint32_t providerId) {
 
   // The registration stands on the server even when the status event
   // cannot be made; the provider then does not count as registered.
-  if (!queueEvent(ZEM_MSG_PROVIDER_STATUS, ZEM_STATUS_REGISTERED)) return ZEM_ERROR_NO_MEMORY;
+  const ZemContainerHandle registered = makeEvent(ZEM_MSG_PROVIDER_STATUS, ZEM_STATUS_REGISTERED);
+  if (registered == 0) return ZEM_ERROR_NO_MEMORY;
+  publish(registered);
   m_ProviderId = static_cast<int32_t>(providerId);
   m_ServerConnected = true;
   return ZEM_SUCCESS;
@@ -191,7 +187,9 @@ int32_t clZemlink::deRegisterLocked() {
   }
   if (stopped) trace("clZemlink::deRegister_Provider() - Provider thread successfully terminated\n");
 
-  if (!queueEvent(ZEM_MSG_PROVIDER_STATUS, ZEM_STATUS_DEREGISTERED)) return ZEM_ERROR_NO_MEMORY;
+  const ZemContainerHandle deregistered = makeEvent(ZEM_MSG_PROVIDER_STATUS, ZEM_STATUS_DEREGISTERED);
+  if (deregistered == 0) return ZEM_ERROR_NO_MEMORY;
+  publish(deregistered);
   return ZEM_SUCCESS;
 }
 
@@ -203,9 +201,8 @@ bool clZemlink::hasMessagePump() const {
 }
 
 bool clZemlink::ensureMessagePump(const char* createdLine) {
-  if (hasMessagePump()) return true;
   try {
-    startMessagePump();
+    if (!startMessagePump()) return true;
   } catch (const std::system_error& error) {
     traceOn("Error creating the thread event: %d\n", error.code().value());
     return false;
@@ -214,12 +211,13 @@ bool clZemlink::ensureMessagePump(const char* createdLine) {
   return true;
 }
 
-void clZemlink::startMessagePump() {
+bool clZemlink::startMessagePump() {
   std::lock_guard<std::mutex> lock(threadsMutex_);
-  if (m_MsgThread) return;
+  if (m_MsgThread) return false;
   // Pumps stopped earlier that have ended by now are joined here.
   std::erase_if(retiredPumps_, [](const std::unique_ptr<ProviderThread>& pump) { return pump->finished(); });
   m_MsgThread = std::make_unique<ProviderThread>("zem-pump", [this](ProviderThread& self) { providerMsgThread(self); });
+  return true;
 }
 
 void clZemlink::startKeepAlive() {
@@ -243,28 +241,41 @@ void clZemlink::stopAllThreads() {
 
 // ---- Events ----------------------------------------------------------------
 
-bool clZemlink::queueEvent(int32_t messageType, int32_t status, ProviderThread* from) {
-  zem::ContainerTable& table = containers_.table();
+ZemContainerHandle clZemlink::makeEvent(int32_t messageType, int32_t status) {
   ZemContainerHandle handle = 0;
   try {
     handle = containers_.createContainer();
   } catch (const std::bad_alloc&) {
-    return false;
+    return 0;
   }
-  if (zem::ContainerTable::Ref container = table.acquire(handle)) {
+  if (zem::ContainerTable::Ref container = containers_.table().acquire(handle)) {
     container->setMessageType(messageType);
     container->setStatus(status);
   }
+  return handle;
+}
+
+bool clZemlink::publish(ZemContainerHandle handle, ProviderThread* from) {
+  if (handle == 0) return false;
   if (from == nullptr) {
     m_Queue.append(handle);
-  } else if (!from->runUnlessStopped([&] { m_Queue.append(handle); })) {
-    table.destroy(handle);
+    return true;
   }
-  return true;
+  if (from->runUnlessStopped([&] { m_Queue.append(handle); })) return true;
+  containers_.table().destroy(handle);
+  return false;
 }
 
 void clZemlink::emptyQueue() {
   m_Queue.drain([this](ZemContainerHandle handle) { containers_.table().destroy(handle); });
+}
+
+void clZemlink::dropContext() {
+  // The client closes the context's association once nothing uses it, and
+  // the server runs the context down.
+  const ProviderContext context = m_Context.get();
+  if (!context.isNull()) m_Binding.forgetContext(context);
+  m_Context.set(ProviderContext{});
 }
 
 // ---- Trace -----------------------------------------------------------------

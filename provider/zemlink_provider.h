@@ -90,11 +90,12 @@ class clZemlink {
   int32_t registerLocked(uint32_t providerId);
   int32_t deRegisterLocked();
 
-  // Threads. startMessagePump and startKeepAlive throw std::system_error
-  // when the thread cannot be made; ensureMessagePump starts a pump when
-  // there is none and writes createdLine, or the failure, to the trace.
+  // Threads. startMessagePump (false when a pump exists) and startKeepAlive
+  // throw std::system_error when the thread cannot be made;
+  // ensureMessagePump starts a pump when there is none and writes
+  // createdLine, or the failure, to the trace.
   bool ensureMessagePump(const char* createdLine);
-  void startMessagePump();
+  bool startMessagePump();
   void startKeepAlive();
   void retireMessagePump();
   void stopAllThreads();
@@ -105,11 +106,16 @@ class clZemlink {
   void followQueueLimit();
   void reportKeepAliveFailure();
 
-  // A status or error event for the application; false when no container
-  // could be made. Without a thread, it is appended at once; with one, only
-  // unless that thread was stopped.
-  bool queueEvent(int32_t messageType, int32_t status, ProviderThread* from = nullptr);
+  // A status or error event for the application: a new container with the
+  // type and status, or 0 when none could be made.
+  ZemContainerHandle makeEvent(int32_t messageType, int32_t status);
+  // Appends a filled container to the queue. From a provider thread it is
+  // appended only unless that thread was stopped, and destroyed otherwise.
+  // True when it was queued.
+  bool publish(ZemContainerHandle handle, ProviderThread* from = nullptr);
   void emptyQueue();
+  // Forgets the registration's context without telling the server.
+  void dropContext();
 
   // Trace lines at level 2: trace() always hands the line over, traceOn()
   // builds and hands it over only while m_TraceOn.
