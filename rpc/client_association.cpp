@@ -105,7 +105,7 @@ bool ClientAssociation::takeIdle(std::unique_ptr<Connection>& connection) {
 Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection, Cancellation* cancel) {
   std::lock_guard opening(openMutex_);
   auto fresh = std::make_unique<Connection>();
-  Status status = fresh->socket.open(endpoint_.host, endpoint_.port);
+  Status status = fresh->socket.open(endpoint_.connectHost(), endpoint_.port);
   if (!status.isOk()) return status;
 
   uint32_t group = 0;

@@ -12,7 +12,6 @@ Status StringBinding::parse(const std::string& text, StringBinding& out) {
   if (open == std::string::npos || text.back() != ']') return invalid("no endpoint in brackets");
   const std::string host = text.substr(kProtocol.size(), open - kProtocol.size());
   const std::string port = text.substr(open + 1, text.size() - open - 2);
-  if (host.empty()) return invalid("no network address");
   if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
     return invalid("endpoint is not a port number");
   const unsigned long value = std::stoul(port);
@@ -21,6 +20,8 @@ Status StringBinding::parse(const std::string& text, StringBinding& out) {
   out.port = static_cast<uint16_t>(value);
   return Status();
 }
+
+std::string StringBinding::connectHost() const { return host.empty() ? "127.0.0.1" : host; }
 
 std::string StringBinding::toString() const { return "ncacn_ip_tcp:" + host + "[" + std::to_string(port) + "]"; }
 

@@ -13,10 +13,15 @@ struct StringBinding {
   std::string host;
   uint16_t port = 0;
 
-  // HOST may be a name, an IPv4 address or a bracket-free IPv6 address; PORT
-  // is 1 to 65535. Options after the port ("[1550,opt=x]") are refused.
+  // HOST may be a name, an IPv4 address, a bracket-free IPv6 address, or
+  // empty for the local machine; PORT is 1 to 65535. Options after the port
+  // ("[1550,opt=x]") are refused.
   static Status parse(const std::string& text, StringBinding& out);
   std::string toString() const;
+  // The host to connect to: the local machine's IPv4 loopback for an empty
+  // host (the resolver would offer ::1 first, where a server bound to
+  // 127.0.0.1 is not found).
+  std::string connectHost() const;
 };
 
 }  // namespace rpc

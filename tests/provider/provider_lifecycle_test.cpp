@@ -156,12 +156,24 @@ TEST_F(ProviderTest, ThePortComesFromZemlinkIniInTheCurrentDirectory) {
     EXPECT_EQ(ZemlinkInit(0, nullptr, "127.0.0.1"), ZEM_SUCCESS) << (c.file ? c.file : "(none)");
     EXPECT_EQ(provider().bindingText(), c.binding);
   }
-  // A port the binding cannot take fails the binding and leaves none.
-  std::ofstream("zemlink.ini") << "[RPC]\nPORT=notaport\n";
-  EXPECT_EQ(ZemlinkInit(0, nullptr, "127.0.0.1"), ZEM_ERROR_CONNECT);
-  EXPECT_EQ(provider().bindingText(), "");
+  // A port text that is not a number from 1 to 65535 fails the binding at
+  // once and leaves none, rather than a binding that no call can use.
+  for (const char* port : {"notaport", "0", "65536", "", "15 50"}) {
+    std::ofstream("zemlink.ini") << "[RPC]\nPORT=" << port << "\n";
+    EXPECT_EQ(ZemlinkInit(0, nullptr, "127.0.0.1"), ZEM_ERROR_CONNECT) << "\"" << port << "\"";
+    EXPECT_EQ(provider().bindingText(), "");
+  }
   EXPECT_TRUE(provider().initialized()) << "a failed rebind keeps the earlier state";
   EXPECT_EQ(Zem_RegisterProvider(3), ZEM_ERROR_CONNECT);
+}
+
+TEST_F(ProviderTest, AnEmptyAddressBindsToTheLocalMachine) {
+  startSimulator();
+  ASSERT_EQ(ZemlinkInit(0, nullptr, ""), ZEM_SUCCESS);
+  EXPECT_EQ(provider().bindingText(), "ncacn_ip_tcp:[" + std::to_string(sim().port()) + "]");
+  EXPECT_EQ(Zem_RegisterProvider(4), ZEM_SUCCESS);
+  EXPECT_EQ(sim().next("registered")["providerId"], 4);
+  expectStatusEvent(ZEM_STATUS_REGISTERED);
 }
 
 TEST_F(ProviderTest, ServerRefusalsAndFailuresOfRegistration) {
