@@ -19,7 +19,14 @@ bool clZem_Message_Data::setFirstItem(const char* text) {
     m_Buffer.reset();
     return false;
   }
-  if (!m_Buffer) m_Buffer.reset(new clZemBuffer());
+  if (!m_Buffer) {
+    // A store that cannot be had is a refusal like any other, not a fault.
+    try {
+      m_Buffer.reset(new clZemBuffer());
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
   m_Buffer->setFirst(text);
   return true;
 }

@@ -105,13 +105,19 @@ void clZemlink::handleFetchedMessage(ProviderThread& self, const MessageRecord& 
           traceOn("\t (Message %d, %s) \n", i, text.c_str());
         }
         if (i == 0) {
-          container->setFirstItem(text.c_str());
+          // The type takes items and a text that fits is refused only when
+          // the item store cannot be had: the message cannot be handed on.
+          if (!container->setFirstItem(text.c_str()) && text.size() <= zem::clZem_Message_Data::kMaxItemLength) {
+            container = {};
+            table.destroy(handle);
+            return;
+          }
         } else {
           container->setNextItem(text.c_str());
         }
       }
     } catch (const std::bad_alloc&) {
-      // Without an item store the message cannot be handed on: it is lost.
+      // A text that cannot be converted: the message is lost.
       container = {};
       table.destroy(handle);
       return;

@@ -256,7 +256,7 @@ const std::vector<FailingCall>& everyGuardedFunction() {
       {"Zem_createDataContainer", FailPoint::Allocation,
        [](ZemContainerHandle) { return static_cast<int64_t>(Zem_createDataContainer()); }, 0,
        [](ZemContainerHandle) { return std::vector<std::string>{"An exception occured at Zem_createDataContainer"}; }},
-      {"Zem_setFirstItem (item store allocation)", FailPoint::Allocation,
+      {"Zem_setFirstItem", FailPoint::ContainerAccess,
        [](ZemContainerHandle h) { return Zem_setFirstItem(h, "abc"); }, 17,
        [](ZemContainerHandle h) {
          return std::vector<std::string>{"An exception occured at Zem_setFirstItem",
@@ -312,6 +312,19 @@ TEST_F(ContainerExports, ExceptionsAreLoggedWhileIsLogTraceExistsEvenAsZero) {
   }
   EXPECT_EQ(exceptionLogMessages(), expected);
   EXPECT_EQ(runtime_.table().liveCount(), 0u);
+}
+
+TEST_F(ContainerExports, AnItemStoreThatCannotBeMadeIsARefusalNotAnException) {
+  setIsLogTrace(RegValue::dword("IsLogTrace", 1));
+  createExceptionLogDirectory();
+  const ZemContainerHandle handle = completionWithoutItems();
+  zem::armFailPoint(FailPoint::Allocation);
+  EXPECT_EQ(Zem_setFirstItem(handle, "abc"), 9);
+  EXPECT_EQ(Zem_getMessageType(handle), 3) << "the type is kept";
+  EXPECT_EQ(Zem_setFirstItem(handle, "abc"), 10) << "the next attempt makes the store";
+  EXPECT_STREQ(Zem_getFirstItem(handle), "abc");
+  EXPECT_EQ(Zem_destroyDataContainer(handle), 10);
+  EXPECT_FALSE(exceptionLogExists()) << "nothing was logged";
 }
 
 TEST_F(ContainerExports, AnyTypeOfIsLogTraceSwitchesTheLogOn) {

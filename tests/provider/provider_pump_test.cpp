@@ -3,6 +3,8 @@
 // re-registration, and the stop at de-registration.
 #include <optional>
 
+#include "container/fail_points.h"
+
 #include "platform/settings_store.h"
 #include "provider/provider_settings.h"
 #include "provider_fixture.h"
@@ -107,6 +109,22 @@ TEST_F(ProviderTest, InformationalMessagesAndTheirRelease) {
                              "HeldCallId 0, ReservedCallReference 0, MsgType 2 - MsgCounter 0\n\n"));
   EXPECT_EQ(Zem_InfoReceived(&info.handle), ZEM_SUCCESS);
   EXPECT_EQ(info.handle, 0u);
+}
+
+TEST_F(ProviderTest, AMessageWhoseItemStoreCannotBeMadeIsLost) {
+  startSimulator();
+  registerWith(8);
+  // The container of the first message is made; its item store is not.
+  zem::armFailPoint(zem::FailPoint::Allocation, 1);
+  sim().command({{"cmd", "send"}, {"type", "info"}, {"ref", 1}, {"items", {"lost"}}});
+  ASSERT_TRUE(trace_.waitFor("\t (Message 0, lost) \n"));
+  sim().command({{"cmd", "send"}, {"type", "info"}, {"ref", 2}, {"items", {"kept"}}});
+  Event info = poll();
+  ASSERT_EQ(info.result, ZEM_SUCCESS);
+  EXPECT_EQ(Zem_getServerID(info.handle), 2);
+  EXPECT_EQ(itemsOf(info.handle).front(), "kept");
+  EXPECT_EQ(Zem_InfoReceived(&info.handle), ZEM_SUCCESS);
+  EXPECT_EQ(containers_.table().liveCount(), 0u) << "the lost message's container is gone";
 }
 
 // Writes "ProviderQueueSize", or removes it.
