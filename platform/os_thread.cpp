@@ -20,40 +20,64 @@ namespace {
 
 constexpr size_t kThreadStackBytes = 65536;
 
-struct PriorityNice {
+struct PriorityOffset {
   int priority;
-  int nice;
+  int niceOffset;  // added to the process's own nice value
 };
 
-// The relative priorities and the nice value each maps to; nice runs from
-// 19 (least favoured) to -20.
-constexpr PriorityNice kNiceForPriority[] = {
+// The relative priorities and how far each moves a thread's nice value from
+// the process's; nice runs from 19 (least favoured) to -20.
+constexpr PriorityOffset kPriorityOffsets[] = {
     {-15, 19}, {-2, 10}, {-1, 5}, {0, 0}, {1, -5}, {2, -10}, {15, -20},
 };
+constexpr int kLeastFavouredNice = 19;
+constexpr int kMostFavouredNice = -20;
 
-bool niceForPriority(int priority, int& nice) {
-  for (const PriorityNice& entry : kNiceForPriority) {
+bool offsetForPriority(int priority, int& offset) {
+  for (const PriorityOffset& entry : kPriorityOffsets) {
     if (entry.priority == priority) {
-      nice = entry.nice;
+      offset = entry.niceOffset;
       return true;
     }
   }
   return false;
 }
 
-// The priority whose nice value is nearest to the given one.
-int priorityForNice(int nice) {
+// The process's own nice value: that of its main thread, which is what
+// `nice` and `renice` of the process set.
+int processNice() {
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+  return errno == 0 ? nice : 0;
+}
+
+}  // namespace
+
+int osNiceForPriority(int priority, int processNice) {
+  int offset = 0;
+  if (!offsetForPriority(priority, offset)) return processNice;
+  const int nice = processNice + offset;
+  return nice > kLeastFavouredNice ? kLeastFavouredNice : nice < kMostFavouredNice ? kMostFavouredNice : nice;
+}
+
+int osPriorityForNice(int nice, int processNice) {
   int best = 0;
   int bestDistance = 1000;
-  for (const PriorityNice& entry : kNiceForPriority) {
-    const int distance = entry.nice > nice ? entry.nice - nice : nice - entry.nice;
-    if (distance < bestDistance) {
+  for (const PriorityOffset& entry : kPriorityOffsets) {
+    const int candidate = osNiceForPriority(entry.priority, processNice);
+    const int distance = candidate > nice ? candidate - nice : nice - candidate;
+    // Ties go to the priority nearer to normal.
+    const int magnitude = entry.priority < 0 ? -entry.priority : entry.priority;
+    const int bestMagnitude = best < 0 ? -best : best;
+    if (distance < bestDistance || (distance == bestDistance && magnitude < bestMagnitude)) {
       best = entry.priority;
       bestDistance = distance;
     }
   }
   return best;
 }
+
+namespace {
 
 // The kernel id of the calling thread. Asking the kernel costs a system call
 // each time, so every thread remembers its id; a child process made by fork()
@@ -81,6 +105,11 @@ struct OsThread {
   std::mutex mutex;
   std::condition_variable changed;
   pid_t kernelId = 0;  // known once the thread runs
+  // The priority last set and the nice value it gave, so that reading it
+  // back gives what was set while nobody else has changed the thread.
+  int priority = 0;
+  int nice = 0;
+  bool prioritySet = false;
   bool finished = false;
   bool joined = false;
 
@@ -152,7 +181,18 @@ bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadI
   }
 
   const pid_t kernelId = waitForKernelId(record);
-  if (priority != OS_THREAD_PRIORITY_NORMAL) osThreadPrioritySet(record, priority);
+  if (priority != OS_THREAD_PRIORITY_NORMAL) {
+    osThreadPrioritySet(record, priority);
+  } else {
+    // A new thread starts with its creator's nice value; normal is the
+    // process's own. Only a creator at another level makes a difference,
+    // and raising the thread back needs a privilege the process may lack.
+    errno = 0;
+    const int inherited = getpriority(PRIO_PROCESS, static_cast<id_t>(kernelId));
+    if (errno == 0 && inherited != osNiceForPriority(OS_THREAD_PRIORITY_NORMAL, processNice())) {
+      osThreadPrioritySet(record, OS_THREAD_PRIORITY_NORMAL);
+    }
+  }
   if (id != nullptr) *id = static_cast<OsThreadId>(kernelId);
   if (handle != nullptr) {
     *handle = record;
@@ -163,10 +203,19 @@ bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadI
 }
 
 bool osThreadPrioritySet(OsThreadHandle handle, int priority) {
-  int nice = 0;
+  int offset = 0;
   int error = EINVAL;
-  if (handle != nullptr && niceForPriority(priority, nice)) {
-    if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitForKernelId(handle)), nice) == 0) return true;
+  if (handle != nullptr && offsetForPriority(priority, offset)) {
+    // Relative to the process, and never beyond the least favoured nice
+    // value, which any process may ask for its own threads.
+    const int nice = osNiceForPriority(priority, processNice());
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitForKernelId(handle)), nice) == 0) {
+      std::lock_guard<std::mutex> lock(handle->mutex);
+      handle->priority = priority;
+      handle->nice = nice;
+      handle->prioritySet = true;
+      return true;
+    }
     error = errno;
   }
   std::printf("osThreadPrioritySet: SetThreadPriority failed. Error = %ld.\n", static_cast<long>(error));
@@ -179,7 +228,9 @@ bool osThreadPriorityGet(OsThreadHandle handle, int* priority) {
     errno = 0;
     const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(waitForKernelId(handle)));
     if (errno == 0) {
-      *priority = priorityForNice(nice);
+      std::lock_guard<std::mutex> lock(handle->mutex);
+      // Several priorities can share a nice value near the ends of the range.
+      *priority = handle->prioritySet && handle->nice == nice ? handle->priority : osPriorityForNice(nice, processNice());
       return true;
     }
     error = errno;
