@@ -123,12 +123,15 @@ bool osGetFileSize(const char* path, uint32_t* size) {
 }
 
 bool osFileTimeString(const char* path, char* text, size_t size) {
-  const int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a file will do: a directory opens for reading here but is refused,
+  // and a pipe must not block the open.
+  const int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat status;
   tm local{};
-  const bool converted = fstat(fd, &status) == 0 && localtime_r(&status.st_mtim.tv_sec, &local) != nullptr &&
-                         local.tm_mon >= 0 && local.tm_mon < 12;
+  const bool converted = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                         localtime_r(&status.st_mtim.tv_sec, &local) != nullptr && local.tm_mon >= 0 &&
+                         local.tm_mon < 12;
   const bool closed = close(fd) == 0;
   if (!converted || !closed || text == nullptr) return false;
   std::snprintf(text, size, "%4d %s %02d %02d:%02d:%02d.%03d", local.tm_year + 1900, osMonthNames[local.tm_mon + 1],

@@ -55,9 +55,28 @@ void osLocalTimeStringAt(const OsTime& time, char* text, size_t size) {
 }
 
 void osTimeZoneString(char* text, size_t size) {
+  // Daylight saving moves clocks forward, so the base offset is the lower of
+  // the offsets the zone uses in the two halves of this year. The zone data's
+  // own mark of standard time will not do: some zones mark their winter as
+  // the daylight period (a negative saving), and the C library's `timezone`
+  // then gives the summer offset.
   tzset();
-  // timezone: seconds west of UTC in the zone's standard time.
-  osTimeZoneStringForBias(static_cast<int>(timezone / 60), text, size);
+  const time_t now = time(nullptr);
+  tm today{};
+  localtime_r(&now, &today);
+  long lowest = today.tm_gmtoff;
+  for (int month : {0, 6}) {
+    tm probe{};
+    probe.tm_year = today.tm_year;
+    probe.tm_mon = month;
+    probe.tm_mday = 1;
+    probe.tm_hour = 12;
+    probe.tm_isdst = -1;
+    const time_t at = mktime(&probe);
+    tm local{};
+    if (at != static_cast<time_t>(-1) && localtime_r(&at, &local) != nullptr) lowest = std::min(lowest, local.tm_gmtoff);
+  }
+  osTimeZoneStringForBias(static_cast<int>(-lowest / 60), text, size);
 }
 
 void osTimeZoneStringForBias(int biasMinutes, char* text, size_t size) {

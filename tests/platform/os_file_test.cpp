@@ -174,9 +174,13 @@ TEST(OsFileTimeString, GivesTheLastWriteTimeInLocalTime) {
   EXPECT_TRUE(osFileTimeString("C:\\t.txt", text, sizeof text));
   EXPECT_STREQ(text, "2026 Dec 08 20:41:57.123");
 
-  std::strcpy(text, "unchanged");
-  EXPECT_FALSE(osFileTimeString("C:\\missing.txt", text, sizeof text));
-  EXPECT_STREQ(text, "unchanged");
+  // A missing path and a directory are refused alike, the text untouched.
+  fs::create_directory(root.path() + "/folder");
+  for (const char* path : {"C:\\missing.txt", "C:\\folder"}) {
+    std::strcpy(text, "unchanged");
+    EXPECT_FALSE(osFileTimeString(path, text, sizeof text)) << path;
+    EXPECT_STREQ(text, "unchanged") << path;
+  }
 }
 
 TEST(OsTimeZoneString, ShowsTheStandardOffsetWithoutDaylightSaving) {
@@ -193,7 +197,10 @@ TEST(OsTimeZoneString, ShowsTheStandardOffsetWithoutDaylightSaving) {
   const struct {
     const char* zone;
     const char* text;
-  } zones[] = {{"XST-5:30", "+5:30"}, {"EST5EDT,M3.2.0,M11.1.0", "-5:0"}, {"UTC0", "+0:0"}, {"NST3:30NDT", "-3:30"}};
+  } zones[] = {{"XST-5:30", "+5:30"}, {"EST5EDT,M3.2.0,M11.1.0", "-5:0"}, {"UTC0", "+0:0"}, {"NST3:30NDT", "-3:30"},
+             // Zone data: a winter marked as the daylight period, a southern summer, no saving at all.
+             {"Europe/Dublin", "+0:0"}, {"Europe/Berlin", "+1:0"}, {"Australia/Sydney", "+10:0"},
+             {"America/St_Johns", "-3:30"}, {"Asia/Kolkata", "+5:30"}};
   for (const auto& z : zones) {
     ZoneForTest zone(z.zone);
     char text[OS_TIME_ZONE_STRING_SIZE];
