@@ -37,15 +37,20 @@
 #include "logger/log_level.h"
 #include "logger/logger_options.h"
 #include "platform/event.h"
+#include "platform/os_file.h"
 #include "platform/os_semaphore.h"
 #include "platform/os_thread.h"
 
 class GenericLogger {
  public:
   static constexpr size_t kPoolSize = 1500;
-  static constexpr size_t kPathSize = 257;      // 256 characters and the terminator
+  // A directory text as given: 256 characters and the terminator. Its
+  // absolute native form (below the data root) may be longer and is kept in
+  // kNativePathSize bytes.
+  static constexpr size_t kPathSize = 257;
+  static constexpr size_t kNativePathSize = OS_FULL_PATH_SIZE;
   static constexpr size_t kFileNameSize = 65;   // 64 characters and the terminator
-  static constexpr size_t kFilePathSize = kPathSize + kFileNameSize + 32;
+  static constexpr size_t kFilePathSize = kNativePathSize + kFileNameSize + 32;
 
   // The failure counters of the usage report, in its order.
   enum ErrorCounter {
@@ -122,13 +127,16 @@ class GenericLogger {
   uint32_t getMaxNumberOfLogFiles();
   void setLogToStdio(bool on);
   bool isLogToStdioOn();
-  // directory: in/out, a buffer of at least kPathSize bytes.
+  // directory: in/out, a buffer of at least kPathSize bytes. The limit of 256
+  // characters applies to the text as given; the buffer gets the absolute
+  // form when that fits in it, and keeps the text as given otherwise.
   bool setDirectoryPath(char* directory);
   const char* getDirectoryPath();
   bool addThreadNamePair(uint32_t threadId, const char* name);
   bool getThreadName(uint32_t threadId, const char*& name);
   bool getFreeSpace(const char* path, double& freeMegabytes);
   int IsValidPathFormat(const char* path);
+  // path: in/out, as for setDirectoryPath.
   bool IsPathValid(char* path);
   void setErrorReportHandler(ErrorReportHandler handler) { errorReportHandler.store(handler); }
 
@@ -197,7 +205,7 @@ class GenericLogger {
 
   // ---- State, as the usage report and the settings dump show it
   WriteQueue writeQueue;
-  char logDirectory[kPathSize] = {};
+  char logDirectory[kNativePathSize] = {};
   char logFileName[kFileNameSize] = {};
   LockedPool<LogBuffer, kPoolSize> pool;
   std::atomic<bool> loggingStarted{false};
@@ -223,7 +231,7 @@ class GenericLogger {
   OsThreadHandle logThreadHandle = nullptr;
 
   char currentLogFilePath[kFilePathSize] = {};
-  char numberedFilePrefix[kPathSize + kFileNameSize + 1] = {};  // directory, separator, base name, "_"
+  char numberedFilePrefix[kNativePathSize + kFileNameSize + 1] = {};  // directory, separator, base name, "_"
   char fatalErrorFilePath[kFilePathSize] = {};
   char oldFatalErrorFilePath[kFilePathSize] = {};
 
@@ -250,7 +258,7 @@ class GenericLogger {
   uint32_t rotationCheckCounter = 0;
   uint32_t previousMaxNumberOfLogFiles = 0;
   std::atomic<uint32_t> maxNumberOfLogFiles;
-  char directoryPath[kPathSize] = {};
+  char directoryPath[kNativePathSize] = {};
   // Counts the stores into directoryPath, so that the check after every line
   // compares the directories only when the setting has changed since.
   std::atomic<uint32_t> directoryPathStores{0};

@@ -21,7 +21,7 @@ constexpr uint32_t kHighestFileNumber = 25;
 
 // The default directory on this machine (below the data root).
 void defaultDirectory(char* out) {
-  std::snprintf(out, GenericLogger::kPathSize, "%s", zem::nativePath(kDefaultDirectory).c_str());
+  std::snprintf(out, GenericLogger::kNativePathSize, "%s", zem::nativePath(kDefaultDirectory).c_str());
 }
 
 // The absolute form with a trailing separator, for comparing directories.
@@ -41,8 +41,10 @@ thread_local int fatalErrorDepth = 0;
 // ---- Names
 
 void GenericLogger::resolveDirectory(const char* directory, const char* fileName) {
+  // The length limit is that of the text as given; its absolute native form
+  // may be longer.
   char full[OS_FULL_PATH_SIZE];
-  if (directory != nullptr && directory[0] != '\0' && std::strlen(directory) < kPathSize &&
+  if (directory != nullptr && directory[0] != '\0' && strnlen(directory, kPathSize) < kPathSize &&
       osFullPathName(directory, full)) {
     std::snprintf(logDirectory, sizeof logDirectory, "%s", full);
   } else {
@@ -61,7 +63,7 @@ void GenericLogger::resolveDirectory(const char* directory, const char* fileName
   }
   // Fixed names in the default directory, whatever directory was chosen.
   std::snprintf(logFileName, sizeof logFileName, "%s", kDefaultFileName);
-  char fallback[kPathSize];
+  char fallback[kNativePathSize];
   defaultDirectory(fallback);
   std::snprintf(currentLogFilePath, sizeof currentLogFilePath, "%s/%s", fallback, "Current.log");
   std::snprintf(numberedFilePrefix, sizeof numberedFilePrefix, "%s/%s", fallback, "Previous.log");
@@ -109,7 +111,7 @@ void GenericLogger::adoptLogDirectory(const char* directory) {
 void GenericLogger::copyDirectoryPath(char* out) {
   const bool taken = takeSetting(directoryPathSemaphore,
                                  "getDirectoryPath() : Updating of LogPath failed - SemaphoreTake failed\n ");
-  std::memcpy(out, directoryPath, kPathSize);
+  std::memcpy(out, directoryPath, sizeof directoryPath);
   giveSetting(directoryPathSemaphore, taken,
               "getDirectoryPath() : Updating of LogPath failed - SemaphoreGive failed\n ");
 }
@@ -133,7 +135,7 @@ bool GenericLogger::directorySettingTouched() {
 }
 
 bool GenericLogger::directoryChanged() {
-  char configured[kPathSize];
+  char configured[kNativePathSize];
   copyDirectoryPath(configured);
   char wanted[OS_FULL_PATH_SIZE + 2];
   char current[OS_FULL_PATH_SIZE + 2];
@@ -146,7 +148,7 @@ bool GenericLogger::directoryChanged() {
 
 void GenericLogger::fallBackToDefaultDirectory(const char* message) {
   count(CREATE_DIRECTORY);
-  char failed[kPathSize];
+  char failed[kNativePathSize];
   std::memcpy(failed, logDirectory, sizeof failed);
   storeDirectoryPath(failed);
   defaultDirectory(logDirectory);

@@ -24,6 +24,13 @@ constexpr uint32_t kMaxNumberOfFiles = 25;
 // which names no drive: one past the drive letters.
 constexpr int kNativePathDrive = 27;
 
+// Hands a path back in a caller's buffer of GenericLogger::kPathSize bytes
+// when it fits there; a longer one leaves the caller's text as it was.
+void copyIfItFits(const char* path, char* buffer) {
+  const size_t length = std::strlen(path);
+  if (path != buffer && length < GenericLogger::kPathSize) std::memcpy(buffer, path, length + 1);
+}
+
 }  // namespace
 
 // ---- The guard around every accessor
@@ -65,7 +72,7 @@ uint32_t GenericLogger::getCurrentLogLevel() {
 // when the disk has room for one file more, or when the request shrinks it.
 bool GenericLogger::diskRuleAllows(uint32_t files, uint32_t megabytes, uint32_t current, uint32_t requested,
                                    const char* failText, const char* thresholdText) {
-  char directory[kPathSize];
+  char directory[kNativePathSize];
   copyDirectoryPath(directory);
   double freeMegabytes = 0;
   if (!getFreeSpace(directory, freeMegabytes)) {
@@ -188,37 +195,49 @@ bool GenericLogger::setDirectoryPath(char* directory) {
     logFatalError("setDirectoryPath() : directoryLoc is NULL\n");
     return false;
   }
-  char request[kPathSize];
+  // The limit of 256 characters is that of the text as given; the work is
+  // done on its absolute native form, which may be longer.
+  const size_t givenLength = strnlen(directory, kNativePathSize);
+  char request[kNativePathSize];
   std::snprintf(request, sizeof request, "%s", directory);
-  if (directory[0] == '\0') copyDirectoryPath(directory);  // empty: keep the current directory
+  char path[kNativePathSize];
+  if (givenLength == 0) {
+    copyDirectoryPath(path);  // empty: keep the current directory
+    copyIfItFits(path, directory);
+  } else {
+    std::snprintf(path, sizeof path, "%s", directory);
+  }
 
-  if (IsValidPathFormat(directory) != 0) {
+  if (IsValidPathFormat(path) != 0) {
     char full[OS_FULL_PATH_SIZE];
-    if (osFullPathName(directory, full)) std::memcpy(directory, full, std::strlen(full) + 1);
-    if (!osFileExists(directory) && !osDirectoryCreateTree(directory)) {
+    if (osFullPathName(path, full)) {
+      std::memcpy(path, full, std::strlen(full) + 1);
+      copyIfItFits(path, directory);
+    }
+    if (!osFileExists(path) && !osDirectoryCreateTree(path)) {
       count(CREATE_DIRECTORY);
       logMsg(LOG_LEVEL_INFO, "IsPathValid() : Invalid Path, the LogPath has been reverted to the previous value\n ");
     } else {
       double freeMegabytes = 0;
-      if (getFreeSpace(directory, freeMegabytes)) {
+      if (getFreeSpace(path, freeMegabytes)) {
         const double needed =
             static_cast<double>(static_cast<uint32_t>((maxNumberOfLogFiles.load() + 1) * maxLogFileSizeInMegs.load()));
         if (freeMegabytes < needed) {
           logMsg(LOG_LEVEL_INFO,
                  "setDirectoryPath() : Available disk space is nearing the upper threshold. The LogPath registry key "
                  "value has been restored to previous settings\n");
-        } else if (std::strlen(directory) > kPathSize - 1) {
+        } else if (givenLength > kPathSize - 1) {
           logMsg(LOG_LEVEL_INFO,
                  "setDirectoryPath() : Length of LogPath is greater than 256 characters. The LogPath registry key "
                  "value has been restored to previous settings\n");
         } else {
-          storeDirectoryPath(directory);
-          std::snprintf(request, sizeof request, "%s", directory);
+          storeDirectoryPath(path);
+          std::snprintf(request, sizeof request, "%s", path);
         }
       }
     }
   }
-  char configured[kPathSize];
+  char configured[kNativePathSize];
   copyDirectoryPath(configured);
   // File names are case-sensitive here: only the same spelling is the same directory.
   return std::strcmp(request, configured) != 0;
@@ -259,8 +278,9 @@ bool GenericLogger::getFreeSpace(const char* path, double& freeMegabytes) {
 bool GenericLogger::IsPathValid(char* path) {
   if (IsValidPathFormat(path) == 0) return false;
   char full[OS_FULL_PATH_SIZE];
-  if (osFullPathName(path, full)) std::memcpy(path, full, std::strlen(full) + 1);
-  if (osFileExists(path) || osDirectoryCreateTree(path)) return true;
+  const char* absolute = osFullPathName(path, full) ? full : path;
+  copyIfItFits(absolute, path);
+  if (osFileExists(absolute) || osDirectoryCreateTree(absolute)) return true;
   count(CREATE_DIRECTORY);
   logMsg(LOG_LEVEL_INFO, "IsPathValid() : Invalid Path, the LogPath has been reverted to the previous value\n ");
   return false;

@@ -11,8 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Size of the buffer that osFullPathName fills.
-constexpr size_t OS_FULL_PATH_SIZE = 256;
+// Size of the buffer that osFullPathName fills. A path text of 256
+// characters mapped below the data root can be longer than that text.
+constexpr size_t OS_FULL_PATH_SIZE = 1024;
 
 // Creates the file, or empties an existing one, and closes it again.
 bool osFileCreate(const char* path);

@@ -40,6 +40,10 @@ TEST_F(LoggerTest, NamesTheFilesAfterTheDirectoryAndTheBaseName) {
        defaultDirectory + "/FatalError.log"},
       {directory, "", directory, defaultDirectory + "/Current.log", defaultDirectory + "/FatalError.log"},
       {"/" + std::string(256, 'd'), "Trace.log", "Logs", "Logs/Trace_1.log", "Logs/Trace_FatalError.log"},
+      // 256 characters as given, longer once mapped below the data root.
+      {"D:\\" + std::string(253, 'm'), "Trace.log", root.path() + "/" + std::string(253, 'm'),
+       root.path() + "/" + std::string(253, 'm') + "/Trace_1.log",
+       root.path() + "/" + std::string(253, 'm') + "/Trace_FatalError.log"},
       {"", "Trace.log", "Logs", "Logs/Trace_1.log", "Logs/Trace_FatalError.log"},
   };
   for (const auto& c : cases) {

@@ -143,6 +143,32 @@ TEST_F(LoggerTest, SetDirectoryPathChecksFormatExistenceAndSpace) {
   EXPECT_NE(fatal.find("\tFATAL\tsetDirectoryPath() : directoryLoc is NULL\n"), std::string::npos);
 }
 
+TEST_F(LoggerTest, TheLengthLimitIsThatOfTheTextAsGiven) {
+  auto logger = makeLogger();
+  ASSERT_TRUE(logger->startLogging());
+  char buffer[GenericLogger::kPathSize];
+  const std::string component(253, 'm');  // "C:\" and 253 characters: 256 in all
+  const std::string mapped = root.path() + "/" + component;
+  ASSERT_GT(mapped.size(), 256u);
+
+  std::snprintf(buffer, sizeof buffer, "C:\\%s", component.c_str());
+  EXPECT_FALSE(logger->setDirectoryPath(buffer)) << "accepted";
+  EXPECT_EQ(logger->getDirectoryPath(), mapped);
+  EXPECT_EQ(std::string(buffer), "C:\\" + component) << "the longer absolute form does not fit the caller's buffer";
+
+  char longer[GenericLogger::kPathSize + 1];
+  std::snprintf(longer, sizeof longer, "C:\\%s", std::string(254, 'n').c_str());
+  EXPECT_TRUE(logger->setDirectoryPath(longer)) << "257 characters as given";
+  EXPECT_EQ(logger->getDirectoryPath(), mapped);
+
+  logger->logMsg(2, "in the long directory");
+  logger->stopLogging();
+  // The refusal may come before or after the switch to the new directory.
+  const std::string log = read(path("Trace_1.log")) + read(mapped + "/Trace_1.log");
+  EXPECT_NE(log.find("setDirectoryPath() : Length of LogPath is greater than 256 characters."), std::string::npos);
+  EXPECT_NE(read(mapped + "/Trace_1.log").find("in the long directory"), std::string::npos);
+}
+
 TEST_F(LoggerTest, PathChecksAcceptDrivesAndNativeAbsolutePaths) {
   auto logger = makeLogger();
   const struct {
