@@ -233,7 +233,7 @@ TEST(OsPaths, FullPathBackslashAndFreeSpace) {
   EXPECT_EQ(std::string(full), (fs::current_path() / "y.txt").string());
   ASSERT_TRUE(osFullPathName("C:\\logs\\.\\a.log", full));
   EXPECT_EQ(std::string(full), root.path() + "/logs/a.log");
-  const std::string tooLong = "/" + std::string(300, 'p');
+  const std::string tooLong = "/" + std::string(OS_FULL_PATH_SIZE, 'p');
   EXPECT_FALSE(osFullPathName(tooLong.c_str(), full));
   EXPECT_FALSE(osFullPathName("", full));
 
