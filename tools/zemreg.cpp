@@ -36,7 +36,18 @@ constexpr const char* kUsage =
     "       zemreg delete KEY [/v NAME | /ve | /va] [/f]\n"
     "       zemreg export KEY FILE [/y]\n"
     "       zemreg import FILE\n"
-    "KEY begins with a root key: HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER (HKCU), ...\n";
+    "KEY begins with a root key: HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER (HKCU), ...\n"
+    "\n"
+    "Options (also written -v, -f, ...; any case):\n"
+    "  /v NAME     the value called NAME\n"
+    "  /ve         the default value, the one without a name\n"
+    "  /va         (delete) every value of KEY; its subkeys stay\n"
+    "  /t TYPE     (add) the type of the value; REG_SZ when not given\n"
+    "  /d DATA     (add) text, a number (decimal or 0x...), or pairs of hexadecimal digits\n"
+    "  /f          add or delete without asking\n"
+    "  /y          (export) overwrite FILE without asking\n"
+    "  /?, --help  this text\n"
+    "  --version   the version of zemreg\n";
 
 struct Arguments {
   std::vector<std::string> positional;
@@ -318,6 +329,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || std::strcmp(argv[1], "/?") == 0 || std::strcmp(argv[1], "--help") == 0) {
     std::cout << kUsage;
     return argc < 2 ? 1 : 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "zemreg " ZEMLINK_VERSION "\n";
+    return 0;
   }
   std::string error;
   const auto args = parseArguments(argc, argv, error);

@@ -76,7 +76,9 @@ static void usage(FILE* out) {
         "                    PORT in section [RPC] of ./zemlink.ini (default 1550)\n"
         "  --id N            provider identifier, 1 to 1999999999 (default 1)\n"
         "  --count N         stop after N messages (default: no limit)\n"
-        "  --seconds S       stop after S seconds (default: no limit)\n",
+        "  --seconds S       stop after S seconds (default: no limit)\n"
+        "  --help            this text\n"
+        "  --version         the version of console-provider\n",
         out);
 }
 
@@ -89,6 +91,9 @@ int main(int argc, char** argv) {
     const char* value = i + 1 < argc ? argv[i + 1] : NULL;
     if (strcmp(argv[i], "--help") == 0) {
       usage(stdout);
+      return 0;
+    } else if (strcmp(argv[i], "--version") == 0) {
+      puts("console-provider " ZEMLINK_VERSION);
       return 0;
     } else if (strcmp(argv[i], "--server") == 0 && value != NULL) {
       server = value;

@@ -42,7 +42,8 @@ Options:
   --first-ref N       reference of the first generated message (default 1)
   --quiet             no keepalive, delivered or completion events
   --keep-running      keep serving when standard input ends (stop with SIGINT or SIGTERM)
-  --help              this text
+  -h, --help          this text
+  --version           the version of exchange-sim
 
 Commands:
   {"cmd":"send","type":"request"|"info","ref":N,"callId":N,"networkCallId":N,"nodeId":N,
@@ -87,6 +88,7 @@ struct Options {
   TrafficOptions traffic;
   bool quiet = false;
   bool keepRunning = false;
+  bool version = false;
 };
 
 // False (with a message on standard error) when the arguments are wrong.
@@ -106,6 +108,8 @@ bool parseOptions(int argc, char** argv, Options& options, bool& help) {
     };
     if (name == "--help" || name == "-h") {
       help = true;
+    } else if (name == "--version") {
+      options.version = true;
     } else if (name == "--port") {
       if (!numberOption(0, 65535)) return false;
       options.server.port = static_cast<uint16_t>(number);
@@ -199,6 +203,10 @@ int main(int argc, char** argv) {
   if (!parseOptions(argc, argv, options, help)) return 2;
   if (help) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::puts("exchange-sim " ZEMLINK_VERSION);
     return 0;
   }
 
