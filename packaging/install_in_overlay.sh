@@ -27,9 +27,13 @@ inside() {
   apt-get install -y -q "$debs"/*.deb >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; return 1; }
   dpkg-query -W -f='${Package} ${Version} ${Status}\n' libzemlink0 libzemlink-dev zemlink-tools
 
-  man -P cat zemreg 2>/dev/null | grep -q "zemreg - read and change" || { echo "man zemreg shows no page"; return 1; }
-  exchange-sim --help | grep -q -- "--port" || { echo "exchange-sim --help failed"; return 1; }
-  console-provider --version | grep -q "^console-provider " || { echo "console-provider does not start"; return 1; }
+  local page help version
+  page="$(man -P cat zemreg 2>&1)"
+  grep -q "zemreg - read and change" <<<"$page" || { echo "man zemreg shows no page: $page"; return 1; }
+  help="$(exchange-sim --help)"
+  grep -q -- "--port" <<<"$help" || { echo "exchange-sim --help printed: $help"; return 1; }
+  version="$(console-provider --version)"
+  grep -q "^console-provider " <<<"$version" || { echo "console-provider --version printed: $version"; return 1; }
 
   export ZEMLINK_ROOT="$work/data"
   mkdir -p "$ZEMLINK_ROOT"

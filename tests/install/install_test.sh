@@ -35,13 +35,14 @@ export PKG_CONFIG_PATH="$(dirname "$pc")"
 cflags="$(pkg-config --cflags zemlink)"
 libs="$(pkg-config --libs zemlink)"
 [ "$(pkg-config --modversion zemlink)" = "$version" ] || fail "pkg-config reports version $(pkg-config --modversion zemlink)"
-include_dir="$(cd "${cflags#-I}" && pwd)"
+read -r include_flag _ <<<"$cflags"
+include_dir="$(cd "${include_flag#-I}" && pwd)"
 [ "$include_dir" = "$prefix/include" ] || fail "pkg-config --cflags names $cflags, not the moved prefix $prefix"
 [ -f "$include_dir/zemlink.h" ] || fail "zemlink.h is not where pkg-config points"
 cc -Wall -Wextra -Werror -o "$work/consumer-pkgconfig" "$here/consumer/consumer.c" $cflags $libs
 LD_LIBRARY_PATH="$libdir" "$work/consumer-pkgconfig"
-LD_LIBRARY_PATH="$libdir" ldd "$work/consumer-pkgconfig" | grep -q "libzemlink.so.0 => $libdir/" \
-  || fail "the pkg-config consumer does not load libzemlink.so.0 from $libdir"
+loaded="$(LD_LIBRARY_PATH="$libdir" ldd "$work/consumer-pkgconfig")"
+grep -q "libzemlink.so.0 => $libdir/" <<<"$loaded" || fail "the pkg-config consumer does not load libzemlink.so.0 from $libdir"
 
 echo "== find_package(Zemlink)"
 cmake -S "$here/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$prefix" -DZEMLINK_VERSION="$version" \
