@@ -105,6 +105,7 @@ struct OsThread {
   std::mutex mutex;
   std::condition_variable changed;
   pid_t kernelId = 0;  // known once the thread runs
+  bool started = false;  // the entry may run: the thread has its priority
   // The priority last set and the nice value it gave, so that reading it
   // back gives what was set while nobody else has changed the thread.
   int priority = 0;
@@ -145,6 +146,12 @@ extern "C" void* threadStart(void* argument) {
     record->kernelId = currentKernelId();
   }
   record->changed.notify_all();
+  {
+    // The entry runs at the priority it was created with, never at its
+    // creator's for a moment (threads it starts would inherit that).
+    std::unique_lock<std::mutex> lock(record->mutex);
+    record->changed.wait(lock, [record] { return record->started; });
+  }
   record->entry(record->argument);
   return nullptr;
 }
@@ -193,6 +200,11 @@ bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadI
       osThreadPrioritySet(record, OS_THREAD_PRIORITY_NORMAL);
     }
   }
+  {
+    std::lock_guard<std::mutex> lock(record->mutex);
+    record->started = true;
+  }
+  record->changed.notify_all();
   if (id != nullptr) *id = static_cast<OsThreadId>(kernelId);
   if (handle != nullptr) {
     *handle = record;

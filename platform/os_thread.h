@@ -1,7 +1,8 @@
 // Threads of the OS layer, with the process-wide helpers that go with them
 // (sleeping, process id, tick count).
 //
-// A thread starts at once on a stack of 65536 bytes. Priorities are the
+// A thread starts at once on a stack of 65536 bytes; its entry function
+// runs once its priority is set. Priorities are the
 // relative numbers the system's callers use: -15 idle, -2 lowest,
 // -1 below normal, 0 normal, 1 above normal, 2 highest, 15 time-critical.
 // Linux has no per-thread priority of that kind for ordinary threads; the
