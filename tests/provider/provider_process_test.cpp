@@ -1,8 +1,10 @@
 // Programs that link libzemlink.so, against exchange-sim: the plain C
-// console provider, and a program that unloads the library while
-// registered.
+// console provider, a program that unloads the library while registered,
+// and one that ends its registration while the server no longer answers.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -83,6 +85,48 @@ TEST_F(ProviderProcessTest, UnloadingTheLibraryWhileRegisteredStopsItsThreads) {
   // The unload de-registered each provider with the server.
   EXPECT_EQ(sim.next("deregistered")["providerId"], 5);
   EXPECT_EQ(sim.next("deregistered")["providerId"], 6);
+}
+
+// A stopped simulator still accepts connections (the kernel completes them)
+// but never answers: a server that hangs. It is resumed on every way out.
+class StoppedProcess {
+ public:
+  explicit StoppedProcess(int pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+  ~StoppedProcess() { ::kill(pid_, SIGCONT); }
+  StoppedProcess(const StoppedProcess&) = delete;
+  StoppedProcess& operator=(const StoppedProcess&) = delete;
+
+ private:
+  int pid_;
+};
+
+TEST_F(ProviderProcessTest, EndingARegistrationWithAServerThatNeverAnswersIsBounded) {
+  // The library gives up on the de-registration after 5 s; "for ever" is
+  // what this guards against, so the limit here leaves room for a slow machine.
+  constexpr auto kLimit = std::chrono::seconds(40);
+  for (const char* mode : {"deinit", "dlclose", "exit"}) {
+    SCOPED_TRACE(mode);
+    ExchangeSimulator& sim = startSimulator({"--hold-ms", "60000"});
+    ChildProcess program({UNLOAD_SILENT_SERVER, ZEMLINK_LIBRARY, mode});
+    std::vector<std::string> seen;
+    ASSERT_TRUE(readUntil(program, "registered", seen));
+    ASSERT_FALSE(sim.next("registered").is_null());
+    StoppedProcess hung(sim.process().pid());
+
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(program.writeLine("go"));
+    ASSERT_TRUE(program.waitFor(static_cast<int>(std::chrono::milliseconds(kLimit).count())))
+        << "still running after " << kLimit.count() << " s";
+    EXPECT_EQ(program.wait(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, kLimit);
+    std::string line;
+    while (program.readLine(line, 1000)) seen.push_back(line);
+    const std::string expected = std::string(mode) == "deinit"    ? "deinit 10"
+                                 : std::string(mode) == "dlclose" ? "dlclose 0"
+                                                                  : "done";
+    EXPECT_NE(std::find(seen.begin(), seen.end(), expected), seen.end());
+    EXPECT_EQ(seen.back(), "done");
+  }
 }
 
 }  // namespace
