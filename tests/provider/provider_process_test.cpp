@@ -77,6 +77,41 @@ TEST_F(ProviderProcessTest, TheConsoleProviderServesAndSeesEveryEvent) {
   EXPECT_FALSE(sim.next("deregistered").is_null());
 }
 
+TEST_F(ProviderProcessTest, TheConsoleProviderRidesOutARestartOfTheServer) {
+  const int port = startSimulator().port();
+  ChildProcess provider({CONSOLE_PROVIDER, "--id", "12"});
+  std::vector<std::string> seen;
+  ASSERT_TRUE(readUntil(provider, "status 23 (registered)", seen));
+  sim_->command({{"cmd", "send"}, {"type", "request"}, {"ref", 1}});
+  ASSERT_TRUE(readUntil(provider, "request ref=1 ", seen));
+  EXPECT_NE(seen.back().find("-> completion sent"), std::string::npos) << seen.back();
+
+  // Killed at once, as kill -9 does. The keep-alive (every 15 s) notices;
+  // registering fails while nothing listens, and the pause grows.
+  sim_->process().kill();
+  sim_.reset();
+  ASSERT_TRUE(readUntil(provider, "error event, status 30: connection lost, registering again", seen, 25000));
+  ASSERT_TRUE(readUntil(provider, "registration attempt 1 failed with 14; next attempt in 1 s", seen));
+  ASSERT_TRUE(readUntil(provider, "registration attempt 2 failed with 14; next attempt in 2 s", seen));
+
+  // Back on the same port: the next attempt registers, and serving resumes.
+  ExchangeSimulator& restarted = startSimulator({"--port", std::to_string(port)});
+  ASSERT_EQ(restarted.port(), port);
+  // Attempt 3 comes 2 s after attempt 2; a slow start of the simulator
+  // leaves it to a later one.
+  ASSERT_TRUE(readUntil(provider, " succeeded", seen, 20000));
+  EXPECT_EQ(seen.back().rfind("registration attempt ", 0), 0u) << seen.back();
+  EXPECT_EQ(restarted.next("registered")["providerId"], 12);
+  restarted.command({{"cmd", "send"}, {"type", "request"}, {"ref", 2}});
+  ASSERT_TRUE(readUntil(provider, "request ref=2 ", seen));
+  EXPECT_NE(seen.back().find("-> completion sent"), std::string::npos) << seen.back();
+  EXPECT_EQ(restarted.next("completion")["ref"], 2);
+
+  ::kill(provider.pid(), SIGTERM);
+  ASSERT_TRUE(readUntil(provider, "1 error events, 0 refused completions, 1 re-registrations", seen));
+  EXPECT_EQ(provider.wait(), 0);
+}
+
 TEST_F(ProviderProcessTest, UnloadingTheLibraryWhileRegisteredStopsItsThreads) {
   ExchangeSimulator& sim = startSimulator({"--hold-ms", "60000"});
   const auto result = runProcess({DLCLOSE_REGISTERED, ZEMLINK_LIBRARY});
