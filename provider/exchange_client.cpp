@@ -56,13 +56,14 @@ ExchangeClient::ContextRoute ExchangeClient::routeOf(const ProviderContext& cont
 }
 
 ExchangeResult ExchangeClient::invoke(const ContextRoute& route, ExchangeOp op, const std::vector<uint8_t>& request,
-                                      std::vector<uint8_t>& response, rpc::Cancellation* cancel, int timeLimitMs) {
+                                      std::vector<uint8_t>& response, rpc::Cancellation* cancel, int timeLimitMs,
+                                      uint64_t* usedGroup) {
   rpc::CallSettings settings;
   settings.cancel = cancel;
   settings.timeLimitMs = timeLimitMs;
   settings.groupSerial = route.groupSerial;
   ExchangeResult result;
-  result.status = route.association->call(static_cast<uint16_t>(op), request, response, settings);
+  result.status = route.association->call(static_cast<uint16_t>(op), request, response, settings, usedGroup);
   return result;
 }
 
@@ -82,13 +83,11 @@ ExchangeResult ExchangeClient::registerProvider(ProviderContext* context, int32_
   writeProviderNames(out, names);
   writeRegistrationFlags(out, flags);
   std::vector<uint8_t> answer;
-  rpc::CallSettings settings;
-  settings.cancel = cancel;
-  settings.timeLimitMs = timeLimitMs;
+  // The binding's calls may start a new group; the context belongs to the
+  // group this one travelled in.
   uint64_t group = 0;
-  ExchangeResult result;
-  result.status = association->call(static_cast<uint16_t>(ExchangeOp::RegisterProvider), out.data(), answer,
-                                    settings, &group);
+  ExchangeResult result =
+      invoke(ContextRoute{association, 0}, ExchangeOp::RegisterProvider, out.data(), answer, cancel, timeLimitMs, &group);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);

@@ -91,7 +91,8 @@ class ExchangeClient {
 
   ContextRoute routeOf(const ProviderContext& context) const;
   ExchangeResult invoke(const ContextRoute& route, ExchangeOp op, const std::vector<uint8_t>& request,
-                        std::vector<uint8_t>& response, rpc::Cancellation* cancel, int timeLimitMs = 0);
+                        std::vector<uint8_t>& response, rpc::Cancellation* cancel, int timeLimitMs = 0,
+                        uint64_t* usedGroup = nullptr);
 
   const rpc::ClientOptions options_;
   mutable std::mutex mutex_;

@@ -4,8 +4,9 @@
 // directory, the files from $ZEMLINK_ROOT), the line it prints for each
 // error event it receives (an ECMAScript pattern; with one capture group,
 // the line carries the running count instead), and how many to run.
-// Each program must register at start, re-register after an error event,
-// and end within a few seconds of SIGTERM.
+// Each program must register at start, re-register after an error event
+// until it succeeds, and end within a few seconds of SIGTERM (exit 0 or 1,
+// or by the signal itself); anything else counts as a crash or a hang.
 #pragma once
 
 #include <string>
