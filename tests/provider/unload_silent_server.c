@@ -8,39 +8,26 @@
  * Usage: unload_silent_server LIBRARY MODE */
 #define _POSIX_C_SOURCE 200809L
 
-#include <dlfcn.h>
-#include <stdint.h>
-#include <stdio.h>
 #include <string.h>
-#include <time.h>
 
-typedef int32_t (*InitFn)(int32_t, void*, const char*);
-typedef int32_t (*RegisterFn)(uint32_t);
-typedef int32_t (*DeInitFn)(void);
+#include "zemlink_loader.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
   const char* mode = argv[2];
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (library == NULL) {
-    fprintf(stderr, "dlopen: %s\n", dlerror());
-    return 1;
-  }
-  InitFn init = (InitFn)dlsym(library, "ZemlinkInit");
-  RegisterFn registerProvider = (RegisterFn)dlsym(library, "Zem_RegisterProvider");
-  DeInitFn deInit = (DeInitFn)dlsym(library, "ZemlinkDeInit");
-  if (init == NULL || registerProvider == NULL || deInit == NULL) return 1;
-  if (init(0, NULL, "127.0.0.1") != 10) return 3;
-  if (registerProvider(41) != 10) return 4;
+  ZemlinkLibrary zemlink;
+  if (loadZemlink(argv[1], &zemlink) != 0) return 1;
+  if (zemlink.init(0, NULL, "127.0.0.1") != 10) return 3;
+  if (zemlink.registerProvider(41) != 10) return 4;
   printf("registered\n");
   fflush(stdout);
 
   char line[16];
   if (fgets(line, sizeof line, stdin) == NULL) return 5;
   if (strcmp(mode, "deinit") == 0) {
-    printf("deinit %d\n", deInit());
+    printf("deinit %d\n", zemlink.deInit());
   } else if (strcmp(mode, "dlclose") == 0) {
-    printf("dlclose %d\n", dlclose(library));
+    printf("dlclose %d\n", dlclose(zemlink.handle));
   } else if (strcmp(mode, "exit") != 0) {
     return 2;
   }
