@@ -49,23 +49,27 @@ void ExchangeClient::forgetContext(const ProviderContext& context) {
   contexts_.erase(context.toHandle().uuid);
 }
 
-std::shared_ptr<rpc::ClientAssociation> ExchangeClient::associationOf(const ProviderContext& context) const {
+ExchangeClient::ContextRoute ExchangeClient::routeOf(const ProviderContext& context) const {
   std::lock_guard lock(mutex_);
   const auto found = contexts_.find(context.toHandle().uuid);
-  return found == contexts_.end() ? nullptr : found->second;
+  return found == contexts_.end() ? ContextRoute{} : found->second;
 }
 
-ExchangeResult ExchangeClient::invoke(const std::shared_ptr<rpc::ClientAssociation>& association, ExchangeOp op,
-                                      const std::vector<uint8_t>& request, std::vector<uint8_t>& response,
-                                      rpc::Cancellation* cancel) {
+ExchangeResult ExchangeClient::invoke(const ContextRoute& route, ExchangeOp op, const std::vector<uint8_t>& request,
+                                      std::vector<uint8_t>& response, rpc::Cancellation* cancel, int timeLimitMs,
+                                      uint64_t* usedGroup) {
+  rpc::CallSettings settings;
+  settings.cancel = cancel;
+  settings.timeLimitMs = timeLimitMs;
+  settings.groupSerial = route.groupSerial;
   ExchangeResult result;
-  result.status = association->call(static_cast<uint16_t>(op), request, response, cancel);
+  result.status = route.association->call(static_cast<uint16_t>(op), request, response, settings, usedGroup);
   return result;
 }
 
 ExchangeResult ExchangeClient::registerProvider(ProviderContext* context, int32_t registrationId,
                                                 const ProviderNames& names, const RegistrationFlags& flags,
-                                                rpc::Cancellation* cancel) {
+                                                rpc::Cancellation* cancel, int timeLimitMs) {
   if (context == nullptr) return refused("no place for the context");
   std::shared_ptr<rpc::ClientAssociation> association;
   {
@@ -79,7 +83,11 @@ ExchangeResult ExchangeClient::registerProvider(ProviderContext* context, int32_
   writeProviderNames(out, names);
   writeRegistrationFlags(out, flags);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(association, ExchangeOp::RegisterProvider, out.data(), answer, cancel);
+  // The binding's calls may start a new group; the context belongs to the
+  // group this one travelled in.
+  uint64_t group = 0;
+  ExchangeResult result =
+      invoke(ContextRoute{association, 0}, ExchangeOp::RegisterProvider, out.data(), answer, cancel, timeLimitMs, &group);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);
@@ -88,20 +96,21 @@ ExchangeResult ExchangeClient::registerProvider(ProviderContext* context, int32_
   *context = returned;
   if (!returned.isNull()) {
     std::lock_guard lock(mutex_);
-    contexts_[returned.toHandle().uuid] = association;
+    contexts_[returned.toHandle().uuid] = ContextRoute{association, group};
   }
   return result;
 }
 
-ExchangeResult ExchangeClient::deRegisterProvider(ProviderContext* context, rpc::Cancellation* cancel) {
+ExchangeResult ExchangeClient::deRegisterProvider(ProviderContext* context, rpc::Cancellation* cancel,
+                                                  int timeLimitMs) {
   if (context == nullptr || context->isNull()) return refused("null context");
-  const std::shared_ptr<rpc::ClientAssociation> association = associationOf(*context);
-  if (!association) return refused("unknown context");
+  const ContextRoute route = routeOf(*context);
+  if (!route.association) return refused("unknown context");
 
   rpc::NdrWriter out;
   writeProviderContext(out, *context);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(association, ExchangeOp::DeRegisterProvider, out.data(), answer, cancel);
+  ExchangeResult result = invoke(route, ExchangeOp::DeRegisterProvider, out.data(), answer, cancel, timeLimitMs);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);
@@ -117,14 +126,14 @@ ExchangeResult ExchangeClient::Zem_GetMessageBridge(const ProviderContext& conte
                                                     rpc::Cancellation* cancel) {
   if (record == nullptr || data == nullptr) return refused("no place for the message");
   if (context.isNull()) return refused("null context");
-  const std::shared_ptr<rpc::ClientAssociation> association = associationOf(context);
-  if (!association) return refused("unknown context");
+  const ContextRoute route = routeOf(context);
+  if (!route.association) return refused("unknown context");
 
   rpc::NdrWriter out;
   writeProviderContext(out, context);
   out.i16(reserved);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(association, ExchangeOp::GetMessageBridge, out.data(), answer, cancel);
+  ExchangeResult result = invoke(route, ExchangeOp::GetMessageBridge, out.data(), answer, cancel);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);
@@ -141,15 +150,15 @@ ExchangeResult ExchangeClient::Zem_GetMessageBridge(const ProviderContext& conte
 ExchangeResult ExchangeClient::sendCompletion(const ProviderContext& context, const MessageRecord& record,
                                               const MessageData& data, rpc::Cancellation* cancel) {
   if (context.isNull()) return refused("null context");
-  const std::shared_ptr<rpc::ClientAssociation> association = associationOf(context);
-  if (!association) return refused("unknown context");
+  const ContextRoute route = routeOf(context);
+  if (!route.association) return refused("unknown context");
 
   rpc::NdrWriter out;
   writeProviderContext(out, context);
   writeMessageRecord(out, record);
   writeMessageData(out, data);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(association, ExchangeOp::SendCompletion, out.data(), answer, cancel);
+  ExchangeResult result = invoke(route, ExchangeOp::SendCompletion, out.data(), answer, cancel);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);
@@ -159,13 +168,13 @@ ExchangeResult ExchangeClient::sendCompletion(const ProviderContext& context, co
 
 ExchangeResult ExchangeClient::keepAlive(const ProviderContext& context, rpc::Cancellation* cancel) {
   if (context.isNull()) return refused("null context");
-  const std::shared_ptr<rpc::ClientAssociation> association = associationOf(context);
-  if (!association) return refused("unknown context");
+  const ContextRoute route = routeOf(context);
+  if (!route.association) return refused("unknown context");
 
   rpc::NdrWriter out;
   writeProviderContext(out, context);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(association, ExchangeOp::KeepAlive, out.data(), answer, cancel);
+  ExchangeResult result = invoke(route, ExchangeOp::KeepAlive, out.data(), answer, cancel);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);

@@ -9,6 +9,10 @@
 // keeps the association it was made on, and procedures 1 to 4 travel on
 // that association, so a registration survives a later bind() or
 // releaseBinding() exactly as long as the server keeps the context.
+// They travel only in the association group the context was made in: once
+// every connection of that group has closed (a server restart, dropped
+// connections), the server has run the context down, and a call with it
+// fails with a GroupEnded status without sending anything.
 //
 // Null contexts: procedures 2 to 4 refuse a null context and an unknown one
 // (one this client did not receive, or forgot) without sending anything;
@@ -56,10 +60,13 @@ class ExchangeClient {
 
   // Procedure 0. Fills *context with the server's context (null on refusal).
   ExchangeResult registerProvider(ProviderContext* context, int32_t registrationId, const ProviderNames& names,
-                                  const RegistrationFlags& flags, rpc::Cancellation* cancel = nullptr);
+                                  const RegistrationFlags& flags, rpc::Cancellation* cancel = nullptr,
+                                  int timeLimitMs = 0);
   // Procedure 1. *context comes back as the server returns it: null once
-  // the registration has ended.
-  ExchangeResult deRegisterProvider(ProviderContext* context, rpc::Cancellation* cancel = nullptr);
+  // the registration has ended. timeLimitMs (0: none) bounds the whole
+  // call, opening a connection included.
+  ExchangeResult deRegisterProvider(ProviderContext* context, rpc::Cancellation* cancel = nullptr,
+                                    int timeLimitMs = 0);
   // Procedure 2. On result 0, *record and *data hold the message.
   ExchangeResult Zem_GetMessageBridge(const ProviderContext& context, int16_t reserved, MessageRecord* record,
                                       MessageData* data, rpc::Cancellation* cancel = nullptr);
@@ -75,13 +82,20 @@ class ExchangeClient {
   void forgetContext(const ProviderContext& context);
 
  private:
-  std::shared_ptr<rpc::ClientAssociation> associationOf(const ProviderContext& context) const;
-  ExchangeResult invoke(const std::shared_ptr<rpc::ClientAssociation>& association, ExchangeOp op,
-                        const std::vector<uint8_t>& request, std::vector<uint8_t>& response,
-                        rpc::Cancellation* cancel);
+  // Where a context's calls travel: the association and the group it was
+  // made in.
+  struct ContextRoute {
+    std::shared_ptr<rpc::ClientAssociation> association;
+    uint64_t groupSerial = 0;
+  };
+
+  ContextRoute routeOf(const ProviderContext& context) const;
+  ExchangeResult invoke(const ContextRoute& route, ExchangeOp op, const std::vector<uint8_t>& request,
+                        std::vector<uint8_t>& response, rpc::Cancellation* cancel, int timeLimitMs = 0,
+                        uint64_t* usedGroup = nullptr);
 
   const rpc::ClientOptions options_;
   mutable std::mutex mutex_;
   std::shared_ptr<rpc::ClientAssociation> binding_;
-  std::map<rpc::Uuid, std::shared_ptr<rpc::ClientAssociation>> contexts_;
+  std::map<rpc::Uuid, ContextRoute> contexts_;
 };

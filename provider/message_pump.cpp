@@ -46,7 +46,18 @@ void clZemlink::reRegister(ProviderThread& self) {
     std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
     // The application may have de-registered (and so stopped this pump)
     // while the lock was taken; then there is nothing to restore.
-    if (!self.stopRequested() && m_ProviderId != -1) result = registerLocked(static_cast<uint32_t>(m_ProviderId.load()));
+    if (!self.stopRequested() && providerId != -1 && m_ProviderId == providerId) {
+      // The server calls are bounded: they hold the lock every export needs.
+      result = registerLocked(static_cast<uint32_t>(providerId), &self.cancellation(), timings_.boundedCallMs);
+      if (result != ZEM_SUCCESS && m_ProviderId == -1 && !self.stopRequested()) {
+        // Left unregistered without a word, the application would wait for
+        // messages for ever. The provider stays registered but disconnected,
+        // and the application gets the error event that tells it to
+        // register again, as after a failed keep-alive.
+        m_ProviderId = providerId;
+        publish(makeEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER), &self);
+      }
+    }
   }
   if (result == ZEM_SUCCESS) {
     trace("********Re-Registering of provider SUCCESSFUL*********\n");

@@ -9,4 +9,11 @@ struct ProviderTimings {
   int64_t failurePauseMs = 2000;   // pause after a failed or raising fetch
   int64_t keepAliveCycleMs = 15000;
   int64_t initSettleMs = 10;       // wait in ZemlinkInit after starting the threads
+  // The longest wait for the server on paths that nobody may be held on
+  // for ever: the de-registration of ZemlinkDeInit and of unloading (the
+  // application's exit waits for it) and the pump's re-registration (it
+  // holds the provider lock). As long as a connection may take to open: a
+  // server that has not answered by then is treated like one that cannot
+  // be reached, and it runs the registration down once the connections close.
+  int boundedCallMs = 5000;
 };

@@ -33,7 +33,7 @@ clZemlink::clZemlink(zem::ContainerRuntime& containers, ProviderTimings timings,
 clZemlink::~clZemlink() {
   {
     std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
-    deRegisterLocked();
+    deRegisterLocked(nullptr, timings_.boundedCallMs);
   }
   m_ProviderId = -1;
   m_Initialized = false;
@@ -99,7 +99,7 @@ int32_t clZemlink::deInitializeComm() {
   traceOn("deInitializeComm: Deregister the provider %d\n", m_ProviderId.load());
   {
     std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
-    deRegisterLocked();
+    deRegisterLocked(nullptr, timings_.boundedCallMs);
   }
   dropContext();
   m_Initialized = false;
@@ -119,17 +119,20 @@ int32_t clZemlink::registerProvider(uint32_t providerId) {
   return registerLocked(providerId);
 }
 
-int32_t clZemlink::registerLocked(uint32_t providerId) {
+int32_t clZemlink::registerLocked(uint32_t providerId, rpc::Cancellation* cancel, int timeLimitMs) {
   traceOn("registerProvider\n");
   if (!m_Initialized) return ZEM_ERROR_NOT_READY;
   if (m_ProviderId != -1) {
-    const int32_t result = deRegisterLocked();
-    if (result != ZEM_SUCCESS) return result;
+    const int32_t result = deRegisterLocked(cancel, timeLimitMs);
+    // Without a context there is nothing left to end on the server (a
+    // re-registration failed after its de-registration step): go on.
+    if (result != ZEM_SUCCESS && result != ZEM_ERROR_NO_CONTEXT) return result;
   }
 
   ProviderContext context = m_Context.get();
-  const ExchangeResult result = m_Binding.registerProvider(&context, static_cast<int32_t>(providerId),
-                                                           vendorProviderNames(), defaultRegistrationFlags());
+  const ExchangeResult result =
+      m_Binding.registerProvider(&context, static_cast<int32_t>(providerId), vendorProviderNames(),
+                                 defaultRegistrationFlags(), cancel, timeLimitMs);
   if (result.raised()) return ZEM_ERROR_CONNECT;
   m_Context.set(context);
   if (result.value != 0) {
@@ -156,7 +159,7 @@ int32_t clZemlink::deRegisterProvider() {
   return deRegisterLocked();
 }
 
-int32_t clZemlink::deRegisterLocked() {
+int32_t clZemlink::deRegisterLocked(rpc::Cancellation* cancel, int timeLimitMs) {
   m_ServerConnected = false;
   traceOn("deRegisterProvider\n");
   if (!m_Initialized) return ZEM_ERROR_NOT_READY;
@@ -165,27 +168,26 @@ int32_t clZemlink::deRegisterLocked() {
   ProviderContext context = m_Context.get();
   if (context.isNull()) return ZEM_ERROR_NO_CONTEXT;
 
-  const ExchangeResult result = m_Binding.deRegisterProvider(&context);
-  if (result.raised()) return ZEM_ERROR_SERVER;
-  m_Context.set(context);
-  if (result.value != 0) {
-    traceOn("deRegisterProvider Exception Return\n");
+  const ExchangeResult result = m_Binding.deRegisterProvider(&context, cancel, timeLimitMs);
+  if (result.status.code() == rpc::StatusCode::GroupEnded) {
+    // Every connection the registration was made on has closed (the server
+    // restarted, or dropped them): the server has run the context down,
+    // so the registration has ended as a de-registration would end it.
+    dropContext();
+  } else if (result.raised()) {
     return ZEM_ERROR_SERVER;
+  } else {
+    m_Context.set(context);
+    if (result.value != 0) {
+      traceOn("deRegisterProvider Exception Return\n");
+      return ZEM_ERROR_SERVER;
+    }
   }
 
   // A re-registration runs on the pump itself, which then keeps running.
   // Any other de-registration stops the pump without waiting for it: a
   // fetch it has under way is cancelled and whatever it brings is dropped.
-  bool stopped = false;
-  {
-    std::lock_guard<std::mutex> lock(threadsMutex_);
-    if (m_MsgThread && !m_MsgThread->isCurrent()) {
-      m_MsgThread->requestStop();
-      retiredPumps_.push_back(std::move(m_MsgThread));
-      stopped = true;
-    }
-  }
-  if (stopped) trace("clZemlink::deRegister_Provider() - Provider thread successfully terminated\n");
+  if (retireMessagePump()) trace("clZemlink::deRegister_Provider() - Provider thread successfully terminated\n");
 
   const ZemContainerHandle deregistered = makeEvent(ZEM_MSG_PROVIDER_STATUS, ZEM_STATUS_DEREGISTERED);
   if (deregistered == 0) return ZEM_ERROR_NO_MEMORY;
@@ -225,6 +227,14 @@ void clZemlink::startKeepAlive() {
   if (m_KeepAliveThread) return;
   m_KeepAliveThread =
       std::make_unique<ProviderThread>("zem-keepalive", [this](ProviderThread& self) { providerKeepAliveThread(self); });
+}
+
+bool clZemlink::retireMessagePump() {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  if (!m_MsgThread || m_MsgThread->isCurrent()) return false;
+  m_MsgThread->requestStop();
+  retiredPumps_.push_back(std::move(m_MsgThread));
+  return true;
 }
 
 void clZemlink::stopAllThreads() {

@@ -86,9 +86,10 @@ class clZemlink {
     ProviderContext value_{};
   };
 
-  // Registration and de-registration with m_Guard held.
-  int32_t registerLocked(uint32_t providerId);
-  int32_t deRegisterLocked();
+  // Registration and de-registration with m_Guard held. The server calls
+  // can be cancelled, and bounded to timeLimitMs (0: no limit).
+  int32_t registerLocked(uint32_t providerId, rpc::Cancellation* cancel = nullptr, int timeLimitMs = 0);
+  int32_t deRegisterLocked(rpc::Cancellation* cancel = nullptr, int timeLimitMs = 0);
 
   // Threads. startMessagePump (false when a pump exists) and startKeepAlive
   // throw std::system_error when the thread cannot be made;
@@ -97,7 +98,8 @@ class clZemlink {
   bool ensureMessagePump(const char* createdLine);
   bool startMessagePump();
   void startKeepAlive();
-  void retireMessagePump();
+  // Stops the pump unless the calling thread is the pump; true when it did.
+  bool retireMessagePump();
   void stopAllThreads();
   void providerMsgThread(ProviderThread& self);
   void providerKeepAliveThread(ProviderThread& self);

@@ -1,5 +1,7 @@
 #include "rpc/client_association.h"
 
+#include <algorithm>
+
 #include "rpc/fragment_io.h"
 
 namespace rpc {
@@ -9,6 +11,35 @@ struct ClientAssociation::Connection {
   FragmentReader reader{socket};
   size_t xmitFrag = 0;  // largest fragment the server accepts from us
   uint32_t nextCallId = 1;
+  uint64_t groupSerial = 0;
+};
+
+// The end of a call's own time limit, if it has one.
+class ClientAssociation::Deadline {
+ public:
+  explicit Deadline(int limitMs)
+      : limited_(limitMs > 0), end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs)) {}
+
+  // The wait for one step whose own limit is stepMs (TcpSocket::kNoLimit
+  // for none): the smaller of that and the time left; 0 once time is up.
+  int wait(int stepMs) const {
+    if (!limited_) return stepMs;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+    const int leftMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
+    return stepMs == TcpSocket::kNoLimit ? leftMs : std::min(stepMs, leftMs);
+  }
+  // Waits for the lock, no longer than the time left.
+  bool lock(std::timed_mutex& mutex) const {
+    if (!limited_) {
+      mutex.lock();
+      return true;
+    }
+    return mutex.try_lock_until(end_);
+  }
+
+ private:
+  bool limited_;
+  std::chrono::steady_clock::time_point end_;
 };
 
 namespace {
@@ -35,6 +66,10 @@ class Attachment {
 
 Status cancelledStatus() { return Status::error(StatusCode::Cancelled, "the call was cancelled"); }
 
+Status groupEnded() {
+  return Status::error(StatusCode::GroupEnded, "every connection of the association group has closed");
+}
+
 }  // namespace
 
 ClientAssociation::ClientAssociation(StringBinding endpoint, SyntaxId interfaceId, ClientOptions options)
@@ -58,52 +93,86 @@ void ClientAssociation::abortAll() {
   idle_.clear();
 }
 
-Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request, std::vector<uint8_t>& response,
-                               Cancellation* cancel) {
-  std::unique_ptr<Connection> connection;
-  Status status = acquire(connection, cancel);
-  if (!status.isOk()) return status;
-
-  bool attached = false;
-  {
-    // Detached before the connection can be closed below, so that cancel()
-    // never reaches a socket that is gone.
-    Attachment attachment(cancel, &connection->socket);
-    attached = attachment.attached();
-    if (attached) status = exchange(*connection, opnum, request, response);
-  }
-  if (!attached) {
-    release(std::move(connection), true);
-    return cancelledStatus();
-  }
-  // A cancel that came while the call was attached may have shut the
-  // socket down after the answer was read: such a connection is never
-  // pooled again, whatever the call's outcome.
-  const bool cut = cancel != nullptr && cancel->cancelled();
-  const bool reusable = !cut && (status.isOk() || status.code() == StatusCode::Fault);
-  release(std::move(connection), reusable);
-  if (!status.isOk() && cancel != nullptr && cancel->cancelled()) return cancelledStatus();
-  return status;
+uint64_t ClientAssociation::connectionsOpened() const {
+  std::lock_guard lock(mutex_);
+  return connectionsOpened_;
 }
 
-Status ClientAssociation::acquire(std::unique_ptr<Connection>& connection, Cancellation* cancel) {
+Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request, std::vector<uint8_t>& response,
+                               Cancellation* cancel) {
+  CallSettings settings;
+  settings.cancel = cancel;
+  return call(opnum, request, response, settings);
+}
+
+Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request, std::vector<uint8_t>& response,
+                               const CallSettings& settings, uint64_t* usedGroup) {
+  Cancellation* const cancel = settings.cancel;
+  const Deadline deadline(settings.timeLimitMs);
+  // The second round only retries a request that could not be written on
+  // a pooled connection (see the header), and only on a new connection.
+  for (int round = 0;; ++round) {
+    std::unique_ptr<Connection> connection;
+    bool reused = false;
+    Status status = acquire(connection, settings, deadline, round > 0, reused);
+    if (!status.isOk()) return status;
+    if (usedGroup != nullptr) *usedGroup = connection->groupSerial;
+
+    bool attached = false;
+    bool requestWritten = false;
+    {
+      // Detached before the connection can be closed below, so that cancel()
+      // never reaches a socket that is gone.
+      Attachment attachment(cancel, &connection->socket);
+      attached = attachment.attached();
+      if (attached) status = exchange(*connection, opnum, request, response, deadline, requestWritten);
+    }
+    if (!attached) {
+      release(std::move(connection), true);
+      return cancelledStatus();
+    }
+    // A cancel that came while the call was attached may have shut the
+    // socket down after the answer was read: such a connection is never
+    // pooled again, whatever the call's outcome.
+    const bool cut = cancel != nullptr && cancel->cancelled();
+    const bool reusable = !cut && (status.isOk() || status.code() == StatusCode::Fault);
+    release(std::move(connection), reusable);
+    if (!status.isOk() && cut) return cancelledStatus();
+    if (!status.isOk() && reused && !requestWritten && round == 0) continue;
+    return status;
+  }
+}
+
+Status ClientAssociation::acquire(std::unique_ptr<Connection>& connection, const CallSettings& settings,
+                                  const Deadline& deadline, bool freshOnly, bool& reused) {
   {
     std::lock_guard lock(mutex_);
-    if (takeIdle(connection)) return Status();
+    if (settings.groupSerial != 0 && settings.groupSerial != groupSerial_) return groupEnded();
+    if (!freshOnly && takeIdle(connection)) {
+      reused = true;
+      return Status();
+    }
   }
-  return openConnection(connection, cancel);
+  return openConnection(connection, settings, deadline, freshOnly, reused);
 }
 
 bool ClientAssociation::takeIdle(std::unique_ptr<Connection>& connection) {
-  if (idle_.empty()) return false;
-  connection = std::move(idle_.back());
-  idle_.pop_back();
-  busy_.insert(connection.get());
-  return true;
+  while (!idle_.empty()) {
+    std::unique_ptr<Connection> candidate = std::move(idle_.back());
+    idle_.pop_back();
+    if (!candidate->socket.isIdleAndOpen() || candidate->reader.hasBuffered()) continue;  // closed here
+    connection = std::move(candidate);
+    busy_.insert(connection.get());
+    return true;
+  }
+  return false;
 }
 
-Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection, Cancellation* cancel) {
-  std::lock_guard opening(openMutex_);
+Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection, const CallSettings& settings,
+                                         const Deadline& deadline, bool freshOnly, bool& reused) {
+  Cancellation* const cancel = settings.cancel;
+  if (!deadline.lock(openMutex_)) return Status::error(StatusCode::ConnectTimeout, "the call's time limit passed");
+  std::unique_lock<std::timed_mutex> opening(openMutex_, std::adopt_lock);
   auto fresh = std::make_unique<Connection>();
   Status status = fresh->socket.open(endpoint_.connectHost(), endpoint_.port);
   if (!status.isOk()) return status;
@@ -111,10 +180,22 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
   uint32_t group = 0;
   {
     std::lock_guard lock(mutex_);
+    if (settings.groupSerial != 0 && settings.groupSerial != groupSerial_) return groupEnded();
     // A connection returned while this one waited to open can serve instead.
-    if (takeIdle(connection)) return Status();
-    if (idle_.empty() && busy_.empty()) groupId_ = 0;
+    if (!freshOnly && takeIdle(connection)) {
+      reused = true;
+      return Status();
+    }
+    if (idle_.empty() && busy_.empty()) {
+      // The group has ended: a call bound to it cannot travel, any other
+      // starts the next group.
+      if (settings.groupSerial != 0) return groupEnded();
+      groupId_ = 0;
+      ++groupSerial_;
+    }
     group = groupId_;
+    fresh->groupSerial = groupSerial_;
+    ++connectionsOpened_;
     busy_.insert(fresh.get());
   }
   const auto fail = [&](Status failure) {
@@ -125,7 +206,7 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
 
   Attachment attachment(cancel, &fresh->socket);
   if (!attachment.attached()) return fail(cancelledStatus());
-  status = fresh->socket.connect(options_.connectTimeoutMs);
+  status = fresh->socket.connect(deadline.wait(options_.connectTimeoutMs));
   if (!status.isOk()) return fail(status);
   fresh->socket.setNoDelay();
   fresh->socket.setKeepAlive(options_.keepAlive);
@@ -140,8 +221,8 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
 
   std::vector<uint8_t> fragment;
   Header header;
-  status = fresh->reader.read(options_.maxRecvFrag, options_.connectTimeoutMs, options_.connectTimeoutMs, fragment,
-                              header);
+  status = fresh->reader.read(options_.maxRecvFrag, deadline.wait(options_.connectTimeoutMs),
+                              deadline.wait(options_.connectTimeoutMs), fragment, header);
   if (!status.isOk()) return fail(cancel && cancel->cancelled() ? cancelledStatus() : status);
 
   std::string why;
@@ -172,16 +253,18 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
 }
 
 Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::span<const uint8_t> request,
-                                   std::vector<uint8_t>& response) {
+                                   std::vector<uint8_t>& response, const Deadline& deadline, bool& requestWritten) {
   const uint32_t callId = connection.nextCallId++;
+  requestWritten = false;
   Status status = sendRequest(connection.socket, callId, kContextId, opnum, request, connection.xmitFrag);
   if (!status.isOk()) return status;
+  requestWritten = true;
 
-  const int limit = waitLimit(options_.callTimeoutMs);
   StubAssembler assembler(options_.maxResponseStub);
   std::vector<uint8_t> fragment;
   for (;;) {
     Header header;
+    const int limit = deadline.wait(waitLimit(options_.callTimeoutMs));
     status = connection.reader.read(options_.maxRecvFrag, limit, limit, fragment, header);
     if (!status.isOk()) return status;
     if (header.callId != callId && header.type != PduType::Shutdown)

@@ -5,20 +5,45 @@
 // one, and owns it until the answer is in; so a call that the server holds
 // for a long time never delays another thread's call. Connections return to
 // the pool after a completed call (a fault included) and are closed after a
-// transport or protocol failure. While at least one connection of the group
-// is open, new connections join the group (and so share its context
-// handles); when none is open any more, the next connection starts a new
-// group, as the server has ended the old one.
+// transport or protocol failure.
 //
-// Limits: opening a connection waits at most connectTimeoutMs; a call waits
-// at most callTimeoutMs for its answer when that is set (0: no limit, for
-// procedures that the server may hold); TCP keep-alive detects a peer that
-// went silent within idle + interval * count seconds. A cancelled call
+// Groups: while at least one connection of the group is open, new
+// connections join the group (and so share its context handles); when none
+// is open any more, the server has ended the group and run its context
+// handles down, and the next connection starts a new group. Each group
+// started here has a serial number. A call that names a group serial (the
+// group of a context handle it carries) travels only in that group; once
+// that group has ended it fails with GroupEnded and sends nothing, since
+// the server no longer knows the handle.
+//
+// Dead connections and retries: a pooled connection can die while it
+// waits, when the server restarts, closes it or resets it. Before an idle
+// connection is handed to a call, one non-blocking peek looks at it; a
+// connection the peer has closed or reset, or on which unrequested bytes
+// wait, is closed unused, and the call takes another or opens a new one.
+// Beyond that, exactly one failure is retried, once, on a newly opened
+// connection: the request could not be written completely on a connection
+// taken from the pool. The server runs a call only once the call's last
+// fragment has arrived, and bytes that this side's kernel never accepted
+// cannot have reached it, so that call has not run anywhere. Nothing else
+// is retried: once the whole request has been handed to the kernel (the
+// connection closing or breaking while the answer is awaited, a time limit,
+// a protocol error), the server may have run the call, and running it twice
+// could, for example, complete a message twice. A new connection that
+// cannot be opened or bound fails the call as it is; nothing was sent.
+//
+// Limits: opening a connection waits at most connectTimeoutMs for the
+// connection and as long again for the bind's answer; a call waits at most
+// callTimeoutMs for its answer when that is set (0: no limit, for
+// procedures that the server may hold); a call may carry a time limit of
+// its own for all of it, opening included; TCP keep-alive detects a peer
+// that went silent within idle + interval * count seconds. A cancelled call
 // (see Cancellation) ends at once with Cancelled.
 //
 // All operations are safe from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -43,6 +68,16 @@ struct ClientOptions {
   KeepAlive keepAlive;
 };
 
+// What one call may use.
+struct CallSettings {
+  Cancellation* cancel = nullptr;
+  // A limit for the whole call, opening a connection included; 0: only
+  // the limits of ClientOptions.
+  int timeLimitMs = 0;
+  // 0: any group; otherwise the serial of the group the call must travel in.
+  uint64_t groupSerial = 0;
+};
+
 class ClientAssociation {
  public:
   ClientAssociation(StringBinding endpoint, SyntaxId interfaceId, ClientOptions options = {});
@@ -54,6 +89,10 @@ class ClientAssociation {
   // the answer's stub; a fault PDU gives a Fault status with its value.
   Status call(uint16_t opnum, std::span<const uint8_t> request, std::vector<uint8_t>& response,
               Cancellation* cancel = nullptr);
+  // The same with settings; usedGroup (when given) receives the serial of
+  // the group of the connection that carried the call.
+  Status call(uint16_t opnum, std::span<const uint8_t> request, std::vector<uint8_t>& response,
+              const CallSettings& settings, uint64_t* usedGroup = nullptr);
 
   // Closes every connection, idle or busy: calls in flight end with
   // ConnectionClosed.
@@ -63,16 +102,25 @@ class ClientAssociation {
   // The group id of the open connections; 0 before the first bind.
   uint32_t groupId() const;
   size_t openConnections() const;
+  // Connections opened so far (bound or not), for tests and diagnostics.
+  uint64_t connectionsOpened() const;
 
  private:
   struct Connection;
+  class Deadline;
 
-  Status acquire(std::unique_ptr<Connection>& connection, Cancellation* cancel);
-  // With mutex_ held: moves an idle connection to the busy ones.
+  // Takes a usable idle connection (unless freshOnly) or opens one; reused
+  // tells which.
+  Status acquire(std::unique_ptr<Connection>& connection, const CallSettings& settings, const Deadline& deadline,
+                 bool freshOnly, bool& reused);
+  // With mutex_ held: moves a usable idle connection to the busy ones,
+  // closing the dead ones it meets on the way.
   bool takeIdle(std::unique_ptr<Connection>& connection);
-  Status openConnection(std::unique_ptr<Connection>& connection, Cancellation* cancel);
+  Status openConnection(std::unique_ptr<Connection>& connection, const CallSettings& settings,
+                        const Deadline& deadline, bool freshOnly, bool& reused);
+  // requestWritten tells whether the whole request went to the kernel.
   Status exchange(Connection& connection, uint16_t opnum, std::span<const uint8_t> request,
-                  std::vector<uint8_t>& response);
+                  std::vector<uint8_t>& response, const Deadline& deadline, bool& requestWritten);
   void release(std::unique_ptr<Connection> connection, bool reusable);
 
   const StringBinding endpoint_;
@@ -83,9 +131,11 @@ class ClientAssociation {
   std::vector<std::unique_ptr<Connection>> idle_;
   std::set<Connection*> busy_;
   uint32_t groupId_ = 0;
+  uint64_t groupSerial_ = 0;  // of the current group; 0 before the first
+  uint64_t connectionsOpened_ = 0;
   // Held while a connection is opened, so that two first connections never
   // start two groups.
-  std::mutex openMutex_;
+  std::timed_mutex openMutex_;
 };
 
 }  // namespace rpc

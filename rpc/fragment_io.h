@@ -27,6 +27,8 @@ class FragmentReader {
   explicit FragmentReader(TcpSocket& socket) : socket_(socket), buffer_(kCapacity) {}
   Status read(size_t maxFragment, int firstByteTimeoutMs, int restTimeoutMs, std::vector<uint8_t>& fragment,
               Header& header);
+  // Whether bytes received ahead wait unread.
+  bool hasBuffered() const { return end_ > begin_; }
 
  private:
   static constexpr size_t kCapacity = 65536 + 4096;

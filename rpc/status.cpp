@@ -18,6 +18,7 @@ const char* codeName(StatusCode code) {
     case StatusCode::ProtocolError: return "protocol error";
     case StatusCode::BindRejected: return "bind rejected";
     case StatusCode::Fault: return "fault";
+    case StatusCode::GroupEnded: return "association group ended";
   }
   return "unknown";
 }

@@ -20,6 +20,7 @@ enum class StatusCode {
   ProtocolError,     // the peer sent something this runtime does not accept
   BindRejected,      // the server refused the association or the interface
   Fault,             // the server answered with a fault PDU
+  GroupEnded,        // the call's association group has no connection left; nothing was sent
 };
 
 class Status {

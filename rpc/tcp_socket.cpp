@@ -141,6 +141,18 @@ bool TcpSocket::peerClosed() const {
   return n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
 }
 
+bool TcpSocket::isIdleAndOpen() const {
+  if (fd_ < 0) return false;
+  uint8_t byte = 0;
+  ssize_t n = 0;
+  do {
+    n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  // n > 0: the peer sent something nobody asked for (such as a shutdown
+  // PDU); n == 0: it closed; any error but "nothing there": it broke.
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
 void TcpSocket::setNoDelay() {
   const int on = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

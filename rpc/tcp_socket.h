@@ -50,6 +50,10 @@ class TcpSocket {
   // Whether the peer has closed its side or the connection broke, without
   // waiting and without consuming anything.
   bool peerClosed() const;
+  // Whether a connection between two calls can carry the next one: open,
+  // neither closed nor reset by the peer, and nothing unread waiting on it.
+  // One non-blocking peek.
+  bool isIdleAndOpen() const;
 
   void setNoDelay();
   void setKeepAlive(const KeepAlive& settings);

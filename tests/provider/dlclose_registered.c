@@ -4,14 +4,9 @@
  * Usage: dlclose_registered LIBRARY [ADDRESS] */
 #define _POSIX_C_SOURCE 200809L
 
-#include <dlfcn.h>
-#include <stdint.h>
-#include <stdio.h>
 #include <time.h>
 
-typedef int32_t (*InitFn)(int32_t, void*, const char*);
-typedef int32_t (*RegisterFn)(uint32_t);
-typedef int32_t (*GetEventFn)(int32_t, uint32_t*);
+#include "zemlink_loader.h"
 
 static void sleepMs(long ms) {
   struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
@@ -22,21 +17,15 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const char* address = argc > 2 ? argv[2] : "127.0.0.1";
   for (int round = 0; round < 2; ++round) {
-    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (library == NULL) {
-      fprintf(stderr, "dlopen: %s\n", dlerror());
-      return 1;
-    }
-    InitFn init = (InitFn)dlsym(library, "ZemlinkInit");
-    RegisterFn registerProvider = (RegisterFn)dlsym(library, "Zem_RegisterProvider");
-    GetEventFn getEvent = (GetEventFn)dlsym(library, "Zem_GetEvent");
-    if (init == NULL || registerProvider == NULL || getEvent == NULL) return 1;
-    if (init(0, NULL, address) != 10) return 3;
-    if (registerProvider(5 + (uint32_t)round) != 10) return 4;
+    ZemlinkLibrary zemlink;
+    if (loadZemlink(argv[1], &zemlink) != 0) return 1;
+    void* library = zemlink.handle;
+    if (zemlink.init(0, NULL, address) != 10) return 3;
+    if (zemlink.registerProvider(5 + (uint32_t)round) != 10) return 4;
     uint32_t event = 0;
     int registered = 0;
     for (int tries = 0; tries < 500 && !registered; ++tries) {
-      registered = getEvent(1, &event) == 10;
+      registered = zemlink.getEvent(1, &event) == 10;
       if (!registered) sleepMs(10);
     }
     if (!registered) return 5;

@@ -111,6 +111,17 @@ class ProviderTest : public ::testing::Test {
     std::ofstream("zemlink.ini") << "[RPC]\nPORT=" << simulator_->port() << "\n";
     return *simulator_;
   }
+  // Kills the simulator at once (as kill -9 does) and starts a new one on
+  // the same port.
+  ExchangeSimulator& restartSimulator(std::vector<std::string> options = {}) {
+    const int port = simulator_->port();
+    simulator_->process().kill();
+    simulator_.reset();
+    options.insert(options.end(), {"--port", std::to_string(port)});
+    simulator_ = std::make_unique<ExchangeSimulator>(std::move(options));
+    EXPECT_EQ(simulator_->port(), port);
+    return *simulator_;
+  }
   ExchangeSimulator& sim() { return *simulator_; }
   clZemlink& provider() { return *provider_; }
 

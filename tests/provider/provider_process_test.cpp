@@ -1,8 +1,10 @@
 // Programs that link libzemlink.so, against exchange-sim: the plain C
-// console provider, and a program that unloads the library while
-// registered.
+// console provider, a program that unloads the library while registered,
+// and one that ends its registration while the server no longer answers.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -75,6 +77,41 @@ TEST_F(ProviderProcessTest, TheConsoleProviderServesAndSeesEveryEvent) {
   EXPECT_FALSE(sim.next("deregistered").is_null());
 }
 
+TEST_F(ProviderProcessTest, TheConsoleProviderRidesOutARestartOfTheServer) {
+  const int port = startSimulator().port();
+  ChildProcess provider({CONSOLE_PROVIDER, "--id", "12"});
+  std::vector<std::string> seen;
+  ASSERT_TRUE(readUntil(provider, "status 23 (registered)", seen));
+  sim_->command({{"cmd", "send"}, {"type", "request"}, {"ref", 1}});
+  ASSERT_TRUE(readUntil(provider, "request ref=1 ", seen));
+  EXPECT_NE(seen.back().find("-> completion sent"), std::string::npos) << seen.back();
+
+  // Killed at once, as kill -9 does. The keep-alive (every 15 s) notices;
+  // registering fails while nothing listens, and the pause grows.
+  sim_->process().kill();
+  sim_.reset();
+  ASSERT_TRUE(readUntil(provider, "error event, status 30: connection lost, registering again", seen, 25000));
+  ASSERT_TRUE(readUntil(provider, "registration attempt 1 failed with 14; next attempt in 1 s", seen));
+  ASSERT_TRUE(readUntil(provider, "registration attempt 2 failed with 14; next attempt in 2 s", seen));
+
+  // Back on the same port: the next attempt registers, and serving resumes.
+  ExchangeSimulator& restarted = startSimulator({"--port", std::to_string(port)});
+  ASSERT_EQ(restarted.port(), port);
+  // Attempt 3 comes 2 s after attempt 2; a slow start of the simulator
+  // leaves it to a later one.
+  ASSERT_TRUE(readUntil(provider, " succeeded", seen, 20000));
+  EXPECT_EQ(seen.back().rfind("registration attempt ", 0), 0u) << seen.back();
+  EXPECT_EQ(restarted.next("registered")["providerId"], 12);
+  restarted.command({{"cmd", "send"}, {"type", "request"}, {"ref", 2}});
+  ASSERT_TRUE(readUntil(provider, "request ref=2 ", seen));
+  EXPECT_NE(seen.back().find("-> completion sent"), std::string::npos) << seen.back();
+  EXPECT_EQ(restarted.next("completion")["ref"], 2);
+
+  ::kill(provider.pid(), SIGTERM);
+  ASSERT_TRUE(readUntil(provider, "1 error events, 0 refused completions, 1 re-registrations", seen));
+  EXPECT_EQ(provider.wait(), 0);
+}
+
 TEST_F(ProviderProcessTest, UnloadingTheLibraryWhileRegisteredStopsItsThreads) {
   ExchangeSimulator& sim = startSimulator({"--hold-ms", "60000"});
   const auto result = runProcess({DLCLOSE_REGISTERED, ZEMLINK_LIBRARY});
@@ -83,6 +120,48 @@ TEST_F(ProviderProcessTest, UnloadingTheLibraryWhileRegisteredStopsItsThreads) {
   // The unload de-registered each provider with the server.
   EXPECT_EQ(sim.next("deregistered")["providerId"], 5);
   EXPECT_EQ(sim.next("deregistered")["providerId"], 6);
+}
+
+// A stopped simulator still accepts connections (the kernel completes them)
+// but never answers: a server that hangs. It is resumed on every way out.
+class StoppedProcess {
+ public:
+  explicit StoppedProcess(int pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+  ~StoppedProcess() { ::kill(pid_, SIGCONT); }
+  StoppedProcess(const StoppedProcess&) = delete;
+  StoppedProcess& operator=(const StoppedProcess&) = delete;
+
+ private:
+  int pid_;
+};
+
+TEST_F(ProviderProcessTest, EndingARegistrationWithAServerThatNeverAnswersIsBounded) {
+  // The library gives up on the de-registration after 5 s; "for ever" is
+  // what this guards against, so the limit here leaves room for a slow machine.
+  constexpr auto kLimit = std::chrono::seconds(40);
+  for (const char* mode : {"deinit", "dlclose", "exit"}) {
+    SCOPED_TRACE(mode);
+    ExchangeSimulator& sim = startSimulator({"--hold-ms", "60000"});
+    ChildProcess program({UNLOAD_SILENT_SERVER, ZEMLINK_LIBRARY, mode});
+    std::vector<std::string> seen;
+    ASSERT_TRUE(readUntil(program, "registered", seen));
+    ASSERT_FALSE(sim.next("registered").is_null());
+    StoppedProcess hung(sim.process().pid());
+
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(program.writeLine("go"));
+    ASSERT_TRUE(program.waitFor(static_cast<int>(std::chrono::milliseconds(kLimit).count())))
+        << "still running after " << kLimit.count() << " s";
+    EXPECT_EQ(program.wait(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, kLimit);
+    std::string line;
+    while (program.readLine(line, 1000)) seen.push_back(line);
+    const std::string expected = std::string(mode) == "deinit"    ? "deinit 10"
+                                 : std::string(mode) == "dlclose" ? "dlclose 0"
+                                                                  : "done";
+    EXPECT_NE(std::find(seen.begin(), seen.end(), expected), seen.end());
+    EXPECT_EQ(seen.back(), "done");
+  }
 }
 
 }  // namespace

@@ -223,13 +223,28 @@ TEST_F(ProviderTest, ALostConnectionReRegistersUnderTheSameIdentifier) {
   EXPECT_EQ(Zem_getServerID(request.handle), 3);
   Zem_ResponseReceived(&request.handle);
 
-  // When the de-registration step fails, the provider is left not
-  // registered, without an event, and the next registration works at once.
+  // A re-registration that fails leaves the provider registered but
+  // disconnected, and the application gets an error event so that it
+  // registers again. Its de-registration step failing: the old context
+  // still stands, and the next registration ends it and registers.
   sim().command({{"cmd", "fail"}, {"proc", "deRegisterProvider"}, {"result", 1004}});
   sim().command({{"cmd", "fail"}, {"proc", "Zem_GetMessageBridge"}, {"result", 1005}});
   EXPECT_TRUE(trace_.waitFor("********Re-Registering of provider FAILED*********\n"));
-  EXPECT_EQ(provider().providerId(), -1);
-  EXPECT_EQ(poll(50).result, ZEM_NO_EVENT);
+  expectErrorEvent();
+  EXPECT_EQ(provider().providerId(), 31);
+  EXPECT_FALSE(provider().serverConnected());
+  ASSERT_EQ(Zem_RegisterProvider(31), ZEM_SUCCESS);
+  expectStatusEvent(ZEM_STATUS_DEREGISTERED);
+  expectStatusEvent(ZEM_STATUS_REGISTERED);
+  // Its registration step failing: the de-registration's status event, then
+  // the error event; the old context has ended, so the next registration
+  // has nothing to end and registers.
+  trace_.clear();
+  sim().command({{"cmd", "fail"}, {"proc", "registerProvider"}, {"result", 1003}});
+  sim().command({{"cmd", "fail"}, {"proc", "Zem_GetMessageBridge"}, {"result", 1005}});
+  EXPECT_TRUE(trace_.waitFor("********Re-Registering of provider FAILED*********\n"));
+  expectStatusEvent(ZEM_STATUS_DEREGISTERED);
+  expectErrorEvent();
   ASSERT_EQ(Zem_RegisterProvider(31), ZEM_SUCCESS);
   expectStatusEvent(ZEM_STATUS_REGISTERED);
 

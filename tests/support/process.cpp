@@ -3,9 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -21,13 +25,22 @@ std::vector<char*> toArgv(const std::vector<std::string>& argv) {
 
 int exitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
+// In the child: it is killed when the test process ends, however that
+// happens, so that no program of a test outlives it.
+void endWithParent(pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
+    endWithParent(parent);
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
@@ -69,8 +82,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    endWithParent(parent);
     dup2(in[0], 0);
     dup2(out[1], 1);
     std::vector<char*> args = toArgv(argv);
@@ -102,13 +117,19 @@ bool ChildProcess::readLine(std::string& line, int timeoutMs) {
       pending_.erase(0, newline + 1);
       return true;
     }
+    if (outputEnded_) return false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
     pollfd fd = {outFd_, POLLIN, 0};
-    if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+    const int ready = poll(&fd, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
     char buffer[4096];
     const ssize_t n = read(outFd_, buffer, sizeof buffer);
-    if (n <= 0) return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      outputEnded_ = true;
+      return false;
+    }
     pending_.append(buffer, static_cast<size_t>(n));
   }
 }
@@ -128,9 +149,26 @@ int ChildProcess::wait() {
     int status = 0;
     waitpid(pid_, &status, 0);
     exitCode_ = exitCodeOf(status);
+    signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     exited_ = true;
   }
   return exitCode_;
+}
+
+bool ChildProcess::waitFor(int timeoutMs) {
+  if (exited_ || pid_ <= 0) return true;
+  // A process descriptor becomes readable when the process ends.
+  const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  if (pidFd < 0) return false;
+  pollfd ended = {pidFd, POLLIN, 0};
+  int ready = 0;
+  do {
+    ready = poll(&ended, 1, timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  close(pidFd);
+  if (ready <= 0) return false;
+  wait();
+  return true;
 }
 
 void ChildProcess::kill() {

@@ -27,12 +27,20 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Reads one line of standard output (without its newline); false at end of
-  // output or when timeoutMs passes first.
+  // output or when timeoutMs passes first (0: only what is there already).
   bool readLine(std::string& line, int timeoutMs);
+  // Whether standard output has ended (the program closed it or ended).
+  bool outputEnded() const { return outputEnded_ && pending_.find('\n') == std::string::npos; }
+  // For waiting on several programs at once: readable when a line may be there.
+  int outputFd() const { return outFd_; }
   bool writeLine(const std::string& line);
   void closeInput();
   // Waits for the program to end and returns its exit code (-1 if killed).
   int wait();
+  // Waits at most timeoutMs for the program to end; false if it still runs.
+  bool waitFor(int timeoutMs);
+  // After the end: whether a signal ended it, and which.
+  int terminatingSignal() const { return signal_; }
   void kill();
   int pid() const { return pid_; }
 
@@ -41,8 +49,10 @@ class ChildProcess {
   int inFd_ = -1;
   int outFd_ = -1;
   std::string pending_;
+  bool outputEnded_ = false;
   bool exited_ = false;
   int exitCode_ = -1;
+  int signal_ = 0;
 };
 
 }  // namespace zem::test

@@ -151,9 +151,10 @@ TEST(ExchangeSim, InjectsEveryKindOfFailure) {
   sim.command({{"cmd", "fail"}, {"proc", "sendCompletion"}, {"action", "drop"}});
   result = session.client.sendCompletion(session.context, record, data);
   EXPECT_EQ(result.status.code(), rpc::StatusCode::ConnectionClosed);
-  // That was the association's only connection: the registration is gone.
+  // That was the association's only connection: the registration is gone,
+  // and the client knows it without asking.
   EXPECT_FALSE(sim.next("rundown").is_null());
-  EXPECT_EQ(session.client.keepAlive(session.context).status.faultStatus(), rpc::fault::kContextMismatch);
+  EXPECT_EQ(session.client.keepAlive(session.context).status.code(), rpc::StatusCode::GroupEnded);
   ASSERT_TRUE(session.client
                   .registerProvider(&session.context, 77, vendorProviderNames(), defaultRegistrationFlags())
                   .succeeded());
@@ -202,6 +203,30 @@ TEST(ExchangeSim, MessagesGoToTheAddressedRegistration) {
   EXPECT_FALSE(first.client.Zem_GetMessageBridge(first.context, 0, &record, &data).succeeded());
   ASSERT_TRUE(second.client.Zem_GetMessageBridge(second.context, 0, &record, &data).succeeded());
   EXPECT_EQ(record.MsgReferenceId, 10);
+}
+
+TEST(ExchangeSim, AFailureAimedAtOneProviderSparesTheOthersAndIsReported) {
+  Simulator sim({"--hold-ms", "100"});
+  Session first(sim, 1);
+  Session second(sim, 2);
+  sim.command({{"cmd", "fail"}, {"proc", "keepAlive"}, {"result", 1004}, {"providerId", 2}});
+  sim.command({{"cmd", "fail"}, {"proc", "sendCompletion"}, {"action", "fault"}, {"providerId", 1}});
+  EXPECT_TRUE(first.client.keepAlive(first.context).succeeded());
+  EXPECT_EQ(second.client.keepAlive(second.context).value, 1004);
+  EXPECT_EQ(sim.next("injected"), json({{"event", "injected"}, {"proc", "keepAlive"}, {"providerId", 2}, {"result", 1004}}));
+
+  MessageRecord record{};
+  record.MsgReferenceId = 33;
+  const MessageData data{};
+  EXPECT_TRUE(second.client.sendCompletion(second.context, record, data).succeeded());
+  EXPECT_EQ(first.client.sendCompletion(first.context, record, data).status.code(), rpc::StatusCode::Fault);
+  EXPECT_EQ(sim.next("injected"), json({{"event", "injected"},
+                                        {"proc", "sendCompletion"},
+                                        {"providerId", 1},
+                                        {"action", "fault"},
+                                        {"status", 0x1C000021},
+                                        {"ref", 33}}));
+  EXPECT_TRUE(sim.next("injected", 200).is_null()) << "each injected failure is reported once";
 }
 
 TEST(ExchangeSim, ReportsWhatItRefuses) {

@@ -23,6 +23,14 @@ class RuntimeTest : public ::testing::Test {
     ASSERT_TRUE(server_->start().isOk());
   }
   void SetUp() override { startServer(); }
+  // Stops the server, closing every connection, and starts a new one on the
+  // same port at once.
+  void restartServer() {
+    rpc::ServerOptions options;
+    options.port = server_->port();
+    server_.reset();
+    startServer(options);
+  }
 
   std::unique_ptr<rpc::ClientAssociation> associate(rpc::ClientOptions options = {},
                                                     rpc::SyntaxId id = zem::test::testInterfaceId()) {
@@ -230,6 +238,65 @@ TEST_F(RuntimeTest, ManyThreadsCallAtOnce) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(good, 400);
   EXPECT_LE(client->openConnections(), 8u);
+}
+
+TEST_F(RuntimeTest, APooledConnectionThePeerClosedIsNotUsed) {
+  auto client = associate();
+  std::vector<uint8_t> answer;
+  uint64_t firstGroup = 0;
+  ASSERT_TRUE(client->call(zem::test::kEcho, {}, answer, rpc::CallSettings{}, &firstGroup).isOk());
+  ASSERT_EQ(client->openConnections(), 1u);
+  restartServer();
+
+  // The idle connection was closed by the old server: the call goes out on a
+  // new one, which starts a new group, as none of the old group is left.
+  const std::vector<uint8_t> request = {4, 2};
+  uint64_t secondGroup = 0;
+  const rpc::Status status = client->call(zem::test::kEcho, request, answer, rpc::CallSettings{}, &secondGroup);
+  ASSERT_TRUE(status.isOk()) << status.toString();
+  EXPECT_EQ(answer, request);
+  EXPECT_EQ(client->connectionsOpened(), 2u) << "one connect more";
+  EXPECT_EQ(client->openConnections(), 1u);
+  EXPECT_NE(secondGroup, firstGroup);
+}
+
+TEST_F(RuntimeTest, ACallBoundToAGroupThatEndedFailsWithoutSending) {
+  auto client = associate();
+  std::vector<uint8_t> handle, answer;
+  uint64_t group = 0;
+  ASSERT_TRUE(client->call(zem::test::kOpenContext, {}, handle, rpc::CallSettings{}, &group).isOk());
+  rpc::CallSettings bound;
+  bound.groupSerial = group;
+  ASSERT_TRUE(client->call(zem::test::kUseContext, handle, answer, bound).isOk()) << "the group is alive";
+
+  restartServer();
+  EXPECT_EQ(client->call(zem::test::kUseContext, handle, answer, bound).code(), rpc::StatusCode::GroupEnded);
+  EXPECT_EQ(client->connectionsOpened(), 1u) << "nothing was sent, no connection opened";
+  EXPECT_EQ(server_->connectionCount(), 0u);
+  // Calls bound to no group go on in a new one.
+  EXPECT_TRUE(client->call(zem::test::kEcho, {}, answer).isOk());
+}
+
+TEST_F(RuntimeTest, ACallWhoseRequestMayHaveReachedTheServerIsNotRepeated) {
+  auto client = associate();
+  std::vector<uint8_t> answer;
+  ASSERT_TRUE(client->call(zem::test::kEcho, {}, answer).isOk());  // the pool now holds a connection
+  // The server reads the request, runs it and closes the connection without
+  // an answer: from this side that looks like any broken connection after
+  // the request went out, and the call must not run again.
+  EXPECT_EQ(client->call(zem::test::kRunAndDrop, {}, answer).code(), rpc::StatusCode::ConnectionClosed);
+  EXPECT_EQ(interface_->runsDropped, 1);
+  EXPECT_EQ(client->connectionsOpened(), 1u);
+}
+
+TEST_F(RuntimeTest, ACallsOwnTimeLimitCoversASilentServer) {
+  auto client = associate();
+  rpc::CallSettings limited;
+  limited.timeLimitMs = 200;
+  std::vector<uint8_t> answer;
+  EXPECT_EQ(client->call(zem::test::kHold, {}, answer, limited).code(), rpc::StatusCode::Timeout);
+  interface_->release();
+  EXPECT_TRUE(client->call(zem::test::kEcho, {}, answer, limited).isOk()) << "a limit that is not reached changes nothing";
 }
 
 }  // namespace

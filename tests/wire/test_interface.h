@@ -1,5 +1,6 @@
 // A small interface for testing the runtime on its own: echo, context
-// handles, and a procedure that holds the call until released.
+// handles, a procedure that holds the call until released, and one that
+// counts its runs and closes the connection without an answer.
 #pragma once
 
 #include <atomic>
@@ -12,7 +13,15 @@
 
 namespace zem::test {
 
-enum TestOp : uint16_t { kEcho = 0, kOpenContext = 1, kUseContext = 2, kHold = 3, kCloseContext = 4, kFault = 5 };
+enum TestOp : uint16_t {
+  kEcho = 0,
+  kOpenContext = 1,
+  kUseContext = 2,
+  kHold = 3,
+  kCloseContext = 4,
+  kFault = 5,
+  kRunAndDrop = 6
+};
 
 inline const rpc::SyntaxId& testInterfaceId() {
   static const rpc::SyntaxId id{*rpc::Uuid::parse("6a3b5c8e-1111-4e2f-9a1d-0123456789ab"), 2, 1};
@@ -34,7 +43,7 @@ class TestInterface : public rpc::ServerInterface {
   };
 
   rpc::SyntaxId syntax() const override { return testInterfaceId(); }
-  uint16_t operationCount() const override { return 6; }
+  uint16_t operationCount() const override { return 7; }
 
   rpc::Outcome invoke(rpc::ServerCall& call, uint16_t opnum, rpc::NdrReader& in, rpc::NdrWriter& out) override {
     switch (opnum) {
@@ -65,6 +74,9 @@ class TestInterface : public rpc::ServerInterface {
         out.u32(2);
         return rpc::Outcome::reply();
       }
+      case kRunAndDrop:
+        ++runsDropped;
+        return rpc::Outcome::drop();
       default:
         return rpc::Outcome::fault(0x1234);
     }
@@ -77,6 +89,7 @@ class TestInterface : public rpc::ServerInterface {
   }
 
   std::atomic<int> rundowns{0};
+  std::atomic<int> runsDropped{0};
   zem::Event rundownSeen{zem::Event::Reset::Auto};
   zem::Event holding{zem::Event::Reset::Auto};
   zem::Event ended{zem::Event::Reset::Auto};

@@ -5,9 +5,11 @@
  * directory), registers, and then serves: every request is answered with a
  * completion, every informational message is read and released, and every
  * status and error event is shown. An error event means the connection was
- * lost; the provider then registers again, as the library expects. It stops
- * after --count messages, after --seconds, or on SIGINT/SIGTERM, and
- * de-registers before it ends.
+ * lost; the provider then registers again, as the library expects, and
+ * keeps trying with a growing pause (1 s, doubling up to 10 s) until a
+ * registration succeeds, serving on meanwhile. It stops after --count
+ * messages, after --seconds, or on SIGINT/SIGTERM, and de-registers before
+ * it ends.
  *
  * Each event is one line on standard output.
  */
@@ -37,6 +39,39 @@ static double secondsSince(const struct timespec* start) {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return (double)(now.tv_sec - start->tv_sec) + (double)(now.tv_nsec - start->tv_nsec) / 1e9;
+}
+
+/* Registering again after a lost connection: one attempt now, then further
+ * ones after a pause that doubles from 1 s up to 10 s. */
+struct Reregistration {
+  int pending;
+  int attempt;
+  double pauseSeconds;
+  double nextAt; /* seconds since the start */
+};
+
+static void startReregistering(struct Reregistration* state, double now) {
+  if (state->pending) return; /* already trying */
+  state->pending = 1;
+  state->attempt = 0;
+  state->pauseSeconds = 1.0;
+  state->nextAt = now;
+}
+
+static void reregisterIfDue(struct Reregistration* state, unsigned long id, double now, long* reregistrations) {
+  if (!state->pending || now < state->nextAt) return;
+  ++state->attempt;
+  int result = Zem_RegisterProvider((uint32_t)id);
+  if (result == ZEM_SUCCESS) {
+    state->pending = 0;
+    ++*reregistrations;
+    printf("registration attempt %d succeeded\n", state->attempt);
+    return;
+  }
+  printf("registration attempt %d failed with %d; next attempt in %g s\n", state->attempt, result,
+         state->pauseSeconds);
+  state->nextAt = now + state->pauseSeconds;
+  state->pauseSeconds = state->pauseSeconds * 2 > 10.0 ? 10.0 : state->pauseSeconds * 2;
 }
 
 /* The items of a container as "a|b|c", cut to fit the buffer. */
@@ -128,9 +163,11 @@ int main(int argc, char** argv) {
 
   struct timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
-  long requests = 0, infos = 0, errors = 0, failedAnswers = 0;
+  long requests = 0, infos = 0, errors = 0, failedAnswers = 0, reregistrations = 0;
+  struct Reregistration reregistration = {0, 0, 1.0, 0.0};
   char items[1024];
   while (!stopRequested && (count < 0 || requests + infos < count) && (seconds < 0 || secondsSince(&start) < seconds)) {
+    reregisterIfDue(&reregistration, id, secondsSince(&start), &reregistrations);
     ZemContainerHandle event = 0;
     if (Zem_GetEvent(ZEM_EVENT_POLL, &event) != ZEM_SUCCESS) {
       sleepMs(5);
@@ -157,8 +194,8 @@ int main(int argc, char** argv) {
       case ZEM_MSG_ERROR:
         ++errors;
         printf("error event, status %d: connection lost, registering again\n", Zem_getStatus(event));
-        result = Zem_RegisterProvider((uint32_t)id);
-        if (result != ZEM_SUCCESS) printf("registration failed with %d\n", result);
+        startReregistering(&reregistration, secondsSince(&start));
+        reregisterIfDue(&reregistration, id, secondsSince(&start), &reregistrations);
         break;
       default:
         printf("event of type %d\n", Zem_getMessageType(event));
@@ -179,7 +216,8 @@ int main(int argc, char** argv) {
     }
   }
   ZemlinkDeInit();
-  printf("served %ld requests and %ld informational messages; %ld error events, %ld refused completions\n", requests,
-         infos, errors, failedAnswers);
+  printf("served %ld requests and %ld informational messages; %ld error events, %ld refused completions, "
+         "%ld re-registrations\n",
+         requests, infos, errors, failedAnswers, reregistrations);
   return failedAnswers == 0 ? 0 : 1;
 }

@@ -114,13 +114,15 @@ void ControlChannel::fail(const nlohmann::json& command) {
     return;
   }
   std::string why;
-  int64_t count = 1, result = 0, ms = 0, status = rpc::fault::kUserDefined;
+  int64_t count = 1, result = 0, ms = 0, status = rpc::fault::kUserDefined, providerId = 0;
   if (!intField(command, "count", 1, 1000000, count, why) || !intField(command, "result", INT16_MIN, INT16_MAX, result, why) ||
-      !intField(command, "ms", 0, 3600000, ms, why) || !intField(command, "status", 0, UINT32_MAX, status, why)) {
+      !intField(command, "ms", 0, 3600000, ms, why) || !intField(command, "status", 0, UINT32_MAX, status, why) ||
+      !intField(command, "providerId", INT32_MIN, INT32_MAX, providerId, why)) {
     events_.error("fail: " + why);
     return;
   }
   Injection injection;
+  if (command.contains("providerId")) injection.providerId = static_cast<int32_t>(providerId);
   const auto action = command.find("action");
   if (command.contains("result") == (action != command.end())) {
     events_.error("fail: give either \"result\" or \"action\"");

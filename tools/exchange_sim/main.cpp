@@ -50,12 +50,15 @@ Commands:
    "heldCallId":N,"callRef":N,"msgType":N,"providerId":N,"items":["text",...]}
       queue a message; msgType overrides the wire type (request 1, info 0); without
       providerId it goes to every registration
-  {"cmd":"fail","proc":P,"result":N,"count":C}
-  {"cmd":"fail","proc":P,"action":"fault"|"drop"|"delay","ms":MS,"status":S,"count":C}
+  {"cmd":"fail","proc":P,"result":N,"count":C,"providerId":ID}
+  {"cmd":"fail","proc":P,"action":"fault"|"drop"|"delay","ms":MS,"status":S,"count":C,"providerId":ID}
       the next C calls (default 1) of procedure P (registerProvider, deRegisterProvider,
       Zem_GetMessageBridge, sendCompletion, keepAlive) answer result N instead of working,
       send a fault PDU with status S (default 0x1C000021), close the connection without an
-      answer, or wait MS milliseconds first
+      answer, or wait MS milliseconds first; with providerId only calls of that provider
+      (for registerProvider: registrations under that identifier). Each such call is
+      reported as an injected event (proc, providerId, the failure, and the ref of a
+      completion)
   {"cmd":"stats"}
       report {"event":"stats","completions":N,"latencyUs":{"p50","p99","max"},"afterDeliveryUs":{...}}:
       times from queueing (and from delivery) of a message to the completion that names it
@@ -65,7 +68,8 @@ Commands:
 
 Events: listening, registered (providerId, context, names, flags), deregistered,
 keepalive, delivered (ref), completion (ref, items: all ten strings), rundown,
-generated (count), stats, ack (seq), error (reason).
+injected (proc, providerId, result or action), generated (count), stats, ack (seq),
+error (reason).
 )";
 
 int signalPipe[2] = {-1, -1};

@@ -88,15 +88,27 @@ bool SimExchange::pause(int ms) {
   return !changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopping_; });
 }
 
-std::optional<ExchangeReply> SimExchange::injected(ExchangeOp op) {
+std::optional<ExchangeReply> SimExchange::injected(ExchangeOp op, int32_t providerId, nlohmann::ordered_json fields) {
   Injection injection;
   {
     std::lock_guard lock(mutex_);
     auto& pending = injections_[static_cast<size_t>(op)];
-    if (pending.empty()) return std::nullopt;
-    injection = pending.front();
-    pending.pop_front();
+    const auto found = std::find_if(pending.begin(), pending.end(), [&](const Injection& candidate) {
+      return !candidate.providerId || *candidate.providerId == providerId;
+    });
+    if (found == pending.end()) return std::nullopt;
+    injection = *found;
+    pending.erase(found);
   }
+  nlohmann::ordered_json event = {{"proc", procedureName(op)}, {"providerId", providerId}};
+  switch (injection.kind) {
+    case Injection::Kind::Result: event["result"] = injection.result; break;
+    case Injection::Kind::Fault: event["action"] = "fault"; event["status"] = injection.faultStatus; break;
+    case Injection::Kind::Drop: event["action"] = "drop"; break;
+    case Injection::Kind::Delay: event["action"] = "delay"; event["ms"] = injection.delayMs; break;
+  }
+  event.update(fields);
+  events_.emit("injected", event);
   switch (injection.kind) {
     case Injection::Kind::Result: return ExchangeReply::withResult(injection.result);
     case Injection::Kind::Fault: return ExchangeReply::fault(injection.faultStatus);
@@ -123,7 +135,7 @@ void SimExchange::runDown(Registration& registration) {
 
 ExchangeReply SimExchange::registerProvider(rpc::ServerCall& call, ProviderContext* context, int32_t registrationId,
                                             const ProviderNames& names, const RegistrationFlags& flags) {
-  if (auto reply = injected(ExchangeOp::RegisterProvider)) return *reply;
+  if (auto reply = injected(ExchangeOp::RegisterProvider, registrationId)) return *reply;
   if (registrationId < 1) {
     events_.error("registerProvider: registration id " + std::to_string(registrationId) + " refused");
     return ExchangeReply::withResult(TARVO_ERROR_PARAMETER);
@@ -144,8 +156,8 @@ ExchangeReply SimExchange::registerProvider(rpc::ServerCall& call, ProviderConte
 
 ExchangeReply SimExchange::deRegisterProvider(rpc::ServerCall& call, ProviderContext* context,
                                               const std::shared_ptr<rpc::ContextObject>& object) {
-  if (auto reply = injected(ExchangeOp::DeRegisterProvider)) return *reply;
   auto registration = std::static_pointer_cast<Registration>(object);
+  if (auto reply = injected(ExchangeOp::DeRegisterProvider, registration->providerId())) return *reply;
   call.group().close(registration->handle());
   {
     std::lock_guard lock(mutex_);
@@ -160,8 +172,8 @@ ExchangeReply SimExchange::deRegisterProvider(rpc::ServerCall& call, ProviderCon
 
 ExchangeReply SimExchange::getMessageBridge(rpc::ServerCall& call, const std::shared_ptr<rpc::ContextObject>& object,
                                             int16_t, MessageRecord* record, MessageData* data) {
-  if (auto reply = injected(ExchangeOp::GetMessageBridge)) return *reply;
   auto registration = std::static_pointer_cast<Registration>(object);
+  if (auto reply = injected(ExchangeOp::GetMessageBridge, registration->providerId())) return *reply;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.holdMs);
   // The client's going away is noticed by looking, so the wait is cut into slices.
   constexpr auto kSlice = std::chrono::milliseconds(100);
@@ -193,8 +205,9 @@ ExchangeReply SimExchange::getMessageBridge(rpc::ServerCall& call, const std::sh
 
 ExchangeReply SimExchange::sendCompletion(rpc::ServerCall&, const std::shared_ptr<rpc::ContextObject>& object,
                                           const MessageRecord& record, const MessageData& data) {
-  if (auto reply = injected(ExchangeOp::SendCompletion)) return *reply;
   auto registration = std::static_pointer_cast<Registration>(object);
+  if (auto reply = injected(ExchangeOp::SendCompletion, registration->providerId(), {{"ref", record.MsgReferenceId}}))
+    return *reply;
   latency_.completed(record.MsgReferenceId);
   if (!events_.wants("completion")) return ExchangeReply::withResult(TARVO_SUCCESS);
   nlohmann::ordered_json items = nlohmann::ordered_json::array();
@@ -205,8 +218,8 @@ ExchangeReply SimExchange::sendCompletion(rpc::ServerCall&, const std::shared_pt
 }
 
 ExchangeReply SimExchange::keepAlive(rpc::ServerCall&, const std::shared_ptr<rpc::ContextObject>& object) {
-  if (auto reply = injected(ExchangeOp::KeepAlive)) return *reply;
   auto registration = std::static_pointer_cast<Registration>(object);
+  if (auto reply = injected(ExchangeOp::KeepAlive, registration->providerId())) return *reply;
   if (events_.wants("keepalive")) events_.emit("keepalive", {{"providerId", registration->providerId()}});
   return ExchangeReply::withResult(TARVO_SUCCESS);
 }

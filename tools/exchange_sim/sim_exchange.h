@@ -35,13 +35,15 @@ struct SimMessage {
   std::array<std::u16string, kStringCount> items;  // at most 80 units each
 };
 
-// One failure to inject into a procedure's next call.
+// One failure to inject into a procedure's next call (of one provider, or
+// of any).
 struct Injection {
   enum class Kind { Result, Fault, Drop, Delay };
   Kind kind = Kind::Result;
   int16_t result = 0;        // Result: answered instead of doing the work
   uint32_t faultStatus = 0;  // Fault
   int delayMs = 0;           // Delay: then the call goes on as usual
+  std::optional<int32_t> providerId;  // only calls of this provider; none: any call
 };
 
 // The procedure with this name ("registerProvider" ... "keepAlive").
@@ -81,7 +83,10 @@ class SimExchange : public ExchangeManager, public std::enable_shared_from_this<
  private:
   class Registration;
 
-  std::optional<ExchangeReply> injected(ExchangeOp op);
+  // The failure injected into this call of op by providerId, if any; an
+  // "injected" event reports it (with fields added to it).
+  std::optional<ExchangeReply> injected(ExchangeOp op, int32_t providerId,
+                                        nlohmann::ordered_json fields = nlohmann::ordered_json::object());
   void remove(const Registration& registration);
   void runDown(Registration& registration);
   // Sleeps up to ms; false when stopped first.
