@@ -33,6 +33,26 @@ inline bool threadsNamedDropTo(const std::string& name, int expected) {
   return threadsNamed(name) == expected;
 }
 
+// Every thread of the process.
+inline int threadCount() {
+  std::error_code error;
+  int count = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
+       it.increment(error)) {
+    ++count;
+  }
+  return count;
+}
+
+inline bool threadCountDropsTo(int expected) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (threadCount() > expected) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return threadCount() == expected;
+}
+
 // Includes the one the count itself opens, the same in every count.
 inline int openDescriptors() {
   std::error_code error;
