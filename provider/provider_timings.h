@@ -9,4 +9,5 @@ struct ProviderTimings {
   int64_t failurePauseMs = 2000;   // pause after a failed or raising fetch
   int64_t keepAliveCycleMs = 15000;
   int64_t initSettleMs = 10;       // wait in ZemlinkInit after starting the threads
+  int64_t tracePollMs = 4000;      // the trace facade's look at "IsLogTrace" when it cannot watch the key
 };
