@@ -16,6 +16,9 @@
 // library's share can be told from what the machine charges for waking
 // threads.
 //
+// The run is made twice in one process, with the trace off and then on at
+// level 2, and the difference is reported.
+//
 //   provider_bench [requests, default 600] [requests per second, default 20]
 #include <sys/resource.h>
 #include <netinet/in.h>
@@ -160,39 +163,43 @@ CpuTime measureFloor(int requests) {
   return {after.user - before.user, after.system - before.system, after.contextSwitches - before.contextSwitches};
 }
 
-}  // namespace
+// One run: a fresh exchange-sim generates the requests, the provider binds,
+// registers, serves them all, and goes again.
+struct RunResult {
+  double wallSeconds = 0;
+  int completions = 0;
+  double queuedMedianMs = 0, queuedP99Ms = 0, queuedMaxMs = 0;
+  double deliveredMedianMs = 0, deliveredP99Ms = 0, deliveredMaxMs = 0;
+  CpuTime cpu;
+};
 
-int main(int argc, char** argv) {
-  const int requests = argc > 1 ? std::atoi(argv[1]) : 600;
-  const int rate = argc > 2 ? std::atoi(argv[2]) : 20;
-  if (requests <= 0 || rate <= 0) {
-    std::fprintf(stderr, "usage: provider_bench [requests] [requests per second]\n");
-    return 2;
+bool setTracing(bool on) {
+  const std::string key = "HKLM\\SOFTWARE\\Brasken\\Quorin\\Tarvo";
+  for (const auto& [value, data] : {std::pair<std::string, std::string>{"IsLogTrace", on ? "1" : "0"}, {"LogLevel", "2"}}) {
+    const zem::test::ProcessResult result =
+        zem::test::runProcess({ZEMREG, "add", key, "/v", value, "/t", "REG_DWORD", "/d", data, "/f"});
+    if (result.exitCode != 0) return false;
   }
+  return true;
+}
 
-  // A data root and a current directory of its own, with the port in
-  // zemlink.ini.
-  const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zemlink-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(root);
-  setenv("ZEMLINK_ROOT", root.c_str(), 1);
-  std::filesystem::current_path(root);
-
+bool runOnce(int requests, int rate, RunResult& result) {
   zem::test::ChildProcess sim({EXCHANGE_SIM, "--port", "0", "--quiet", "--generate", std::to_string(requests),
                                "--rate", std::to_string(rate), "--item", "request {ref}", "--item", "second item"});
   std::string line;
-  if (!sim.readLine(line, 10000)) return 1;
+  if (!sim.readLine(line, 10000)) return false;
   const int port = nlohmann::json::parse(line).value("port", 0);
   std::ofstream("zemlink.ini") << "[RPC]\nPORT=" << port << "\n";
 
-  if (ZemlinkInit(0, nullptr, "127.0.0.1") != ZEM_SUCCESS) return 1;
+  if (ZemlinkInit(0, nullptr, "127.0.0.1") != ZEM_SUCCESS) return false;
   std::atomic<int> answered{0};
   std::thread application(serve, requests, std::ref(answered));
   const CpuTime cpuBefore = cpuTime();
   const auto started = std::chrono::steady_clock::now();
-  if (Zem_RegisterProvider(1) != ZEM_SUCCESS) return 1;
+  if (Zem_RegisterProvider(1) != ZEM_SUCCESS) return false;
   application.join();
   const CpuTime cpuAfter = cpuTime();
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   sim.writeLine(R"({"cmd":"stats"})");
   nlohmann::json stats;
@@ -204,23 +211,73 @@ int main(int argc, char** argv) {
   ZemlinkDeInit();
   sim.writeLine(R"({"cmd":"quit"})");
   sim.wait();
-  std::filesystem::current_path("/");
-  std::filesystem::remove_all(root);
 
   const auto ms = [&](const char* figure, const char* which) { return stats[figure].value(which, 0) / 1000.0; };
-  std::printf("provider_bench: %d requests at %d/s in %.1f s\n", requests, rate, wall);
-  std::printf("  completions seen by the simulator:      %d\n", stats.value("completions", 0));
-  std::printf("  queued -> completion    median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", ms("latencyUs", "p50"),
-              ms("latencyUs", "p99"), ms("latencyUs", "max"));
-  std::printf("  delivered -> completion median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n",
-              ms("afterDeliveryUs", "p50"), ms("afterDeliveryUs", "p99"), ms("afterDeliveryUs", "max"));
-  const double user = cpuAfter.user - cpuBefore.user, system = cpuAfter.system - cpuBefore.system;
+  result.completions = stats.value("completions", 0);
+  result.queuedMedianMs = ms("latencyUs", "p50");
+  result.queuedP99Ms = ms("latencyUs", "p99");
+  result.queuedMaxMs = ms("latencyUs", "max");
+  result.deliveredMedianMs = ms("afterDeliveryUs", "p50");
+  result.deliveredP99Ms = ms("afterDeliveryUs", "p99");
+  result.deliveredMaxMs = ms("afterDeliveryUs", "max");
+  result.cpu = {cpuAfter.user - cpuBefore.user, cpuAfter.system - cpuBefore.system,
+                cpuAfter.contextSwitches - cpuBefore.contextSwitches};
+  return true;
+}
+
+double cpuPerRequestUs(const CpuTime& cpu, int requests) { return (cpu.user + cpu.system) * 1e6 / requests; }
+
+void report(const char* title, const RunResult& run, int requests, int rate) {
+  std::printf("%s: %d requests at %d/s in %.1f s\n", title, requests, rate, run.wallSeconds);
+  std::printf("  completions seen by the simulator:      %d\n", run.completions);
+  std::printf("  queued -> completion    median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", run.queuedMedianMs,
+              run.queuedP99Ms, run.queuedMaxMs);
+  std::printf("  delivered -> completion median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", run.deliveredMedianMs,
+              run.deliveredP99Ms, run.deliveredMaxMs);
   std::printf("  CPU of the process per request: %.1f us (user %.1f us, system %.1f us); %.1f context switches\n",
-              (user + system) * 1e6 / requests, user * 1e6 / requests, system * 1e6 / requests,
-              static_cast<double>(cpuAfter.contextSwitches - cpuBefore.contextSwitches) / requests);
+              cpuPerRequestUs(run.cpu, requests), run.cpu.user * 1e6 / requests, run.cpu.system * 1e6 / requests,
+              static_cast<double>(run.cpu.contextSwitches) / requests);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int requests = argc > 1 ? std::atoi(argv[1]) : 600;
+  const int rate = argc > 2 ? std::atoi(argv[2]) : 20;
+  if (requests <= 0 || rate <= 0) {
+    std::fprintf(stderr, "usage: provider_bench [requests] [requests per second]\n");
+    return 2;
+  }
+
+  // A data root and a current directory of its own, with the port in
+  // zemlink.ini; the trace, when on, goes below it.
+  const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zemlink-bench-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root);
+  setenv("ZEMLINK_ROOT", root.c_str(), 1);
+  std::filesystem::current_path(root);
+
+  // Tracing off, then on at level 2 (the provider's lines), in this one
+  // process: the second ZemlinkInit finds "IsLogTrace" 1 and starts the logger.
+  RunResult off, on;
+  if (!setTracing(false) || !runOnce(requests, rate, off)) return 1;
+  if (!setTracing(true) || !runOnce(requests, rate, on)) return 1;
+  const std::filesystem::path trace = root / "Corvane/Logs/Pellor/Tarvo_Provider_1.log";
+  const uintmax_t traceBytes = std::filesystem::exists(trace) ? std::filesystem::file_size(trace) : 0;
+  std::filesystem::current_path("/");
+
+  report("provider_bench, tracing off", off, requests, rate);
+  report("provider_bench, tracing on (level 2)", on, requests, rate);
+  std::printf("  trace written: %.1f KiB, %.0f bytes per request\n", static_cast<double>(traceBytes) / 1024,
+              static_cast<double>(traceBytes) / requests);
+  const double cpuOff = cpuPerRequestUs(off.cpu, requests), cpuOn = cpuPerRequestUs(on.cpu, requests);
+  std::printf("tracing on vs off: CPU per request %+.1f us (%+.1f%%, goal <= +15%%); median delivered -> completion "
+              "%+.3f ms, median queued -> completion %+.3f ms (goal <= +0.1 ms)\n",
+              cpuOn - cpuOff, (cpuOn - cpuOff) * 100 / cpuOff, on.deliveredMedianMs - off.deliveredMedianMs,
+              on.queuedMedianMs - off.queuedMedianMs);
   const int floorRounds = std::min(requests, 200);
   const CpuTime floor = measureFloor(floorRounds);
-  std::printf("  floor of this machine per request:   %.1f us (the same wake-ups without the library, %d rounds)\n",
+  std::printf("floor of this machine per request:   %.1f us (the same wake-ups without the library, %d rounds)\n",
               (floor.user + floor.system) * 1e6 / floorRounds, floorRounds);
+  std::filesystem::remove_all(root);
   return 0;
 }

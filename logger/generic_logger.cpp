@@ -169,6 +169,9 @@ void GenericLogger::logRawText(const char* format, ...) {
 
 uint32_t GenericLogger::logThreadEntry(void* logger) {
   installExceptionTranslator();
+  struct Remove {
+    ~Remove() { removeExceptionTranslator(); }
+  } remove;  // however the thread ends
   try {
     static_cast<GenericLogger*>(logger)->logThread();
   } catch (GLL_SE_Exception* exception) {
