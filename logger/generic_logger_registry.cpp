@@ -195,16 +195,18 @@ bool GenericLoggerRegistry::logDirectoryWritable(const char* directory) {
 }
 
 bool GenericLoggerRegistry::applyDirectory(zem::RegistryKey& key) {
-  char previous[kPathSize];
-  copyText(previous, sizeof previous, pLogger->getDirectoryPath());
-  bool refused = pLogger->setDirectoryPath(directoryPath);
-  if (!refused && !logDirectoryWritable(directoryPath)) {
-    // A directory the logger could not write its files in would lose every
-    // line from the move on: it is refused like one that cannot be made.
+  // An existing directory the logger could not write its files in would lose
+  // every line from the move on: it is refused like one that cannot be made,
+  // before the logger sees it.
+  char full[OS_FULL_PATH_SIZE];
+  bool refused = false;
+  if (directoryPath[0] != '\0' && osFullPathName(directoryPath, full) && osFileExists(full) &&
+      !logDirectoryWritable(full)) {
     pLogger->logMsg(LOG_LEVEL_INFO,
                     "IsPathValid() : Invalid Path, the LogPath has been reverted to the previous value\n ");
-    pLogger->setDirectoryPath(previous);
     refused = true;
+  } else {
+    refused = pLogger->setDirectoryPath(directoryPath);
   }
   if (!refused) return true;
   copyText(directoryPath, sizeof directoryPath, pLogger->getDirectoryPath());
