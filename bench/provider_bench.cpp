@@ -16,10 +16,10 @@
 // library's share can be told from what the machine charges for waking
 // threads.
 //
-// The run is made twice in one process, with the trace off and then on at
-// level 2, and the difference is reported.
+// Runs are made in pairs, with the trace off and on at level 2, each in a
+// process of its own, and the medians are compared.
 //
-//   provider_bench [requests, default 600] [requests per second, default 20]
+//   provider_bench [requests per run, default 300] [requests per second, default 20] [pairs, default 3]
 #include <sys/resource.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -38,7 +38,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -227,57 +229,94 @@ bool runOnce(int requests, int rate, RunResult& result) {
 
 double cpuPerRequestUs(const CpuTime& cpu, int requests) { return (cpu.user + cpu.system) * 1e6 / requests; }
 
-void report(const char* title, const RunResult& run, int requests, int rate) {
-  std::printf("%s: %d requests at %d/s in %.1f s\n", title, requests, rate, run.wallSeconds);
-  std::printf("  completions seen by the simulator:      %d\n", run.completions);
-  std::printf("  queued -> completion    median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", run.queuedMedianMs,
-              run.queuedP99Ms, run.queuedMaxMs);
-  std::printf("  delivered -> completion median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", run.deliveredMedianMs,
-              run.deliveredP99Ms, run.deliveredMaxMs);
-  std::printf("  CPU of the process per request: %.1f us (user %.1f us, system %.1f us); %.1f context switches\n",
-              cpuPerRequestUs(run.cpu, requests), run.cpu.user * 1e6 / requests, run.cpu.system * 1e6 / requests,
-              static_cast<double>(run.cpu.contextSwitches) / requests);
+// One run in this process, its figures printed as one JSON line.
+int runChild(int requests, int rate, bool tracing) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("zemlink-bench-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root);
+  setenv("ZEMLINK_ROOT", root.c_str(), 1);
+  std::filesystem::current_path(root);
+  RunResult run;
+  if (!setTracing(tracing) || !runOnce(requests, rate, run)) return 1;
+  const std::filesystem::path trace = root / "Corvane/Logs/Pellor/Tarvo_Provider_1.log";
+  nlohmann::json figures = {{"completions", run.completions},
+                            {"wall", run.wallSeconds},
+                            {"queuedMedianMs", run.queuedMedianMs},
+                            {"queuedP99Ms", run.queuedP99Ms},
+                            {"deliveredMedianMs", run.deliveredMedianMs},
+                            {"deliveredP99Ms", run.deliveredP99Ms},
+                            {"cpuUs", cpuPerRequestUs(run.cpu, requests)},
+                            {"userUs", run.cpu.user * 1e6 / requests},
+                            {"systemUs", run.cpu.system * 1e6 / requests},
+                            {"switches", static_cast<double>(run.cpu.contextSwitches) / requests},
+                            {"traceBytes", std::filesystem::exists(trace) ? std::filesystem::file_size(trace) : 0},
+                            {"root", root.string()}};
+  std::printf("%s\n", figures.dump().c_str());
+  std::fflush(stdout);
+  // The store and the trace stay until the process has ended: the
+  // library's watchers look at them until then. The parent removes them.
+  return 0;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int requests = argc > 1 ? std::atoi(argv[1]) : 600;
+  if (argc == 5 && std::string(argv[1]) == "--run") {
+    return runChild(std::atoi(argv[2]), std::atoi(argv[3]), std::string(argv[4]) == "on");
+  }
+  const int requests = argc > 1 ? std::atoi(argv[1]) : 300;
   const int rate = argc > 2 ? std::atoi(argv[2]) : 20;
-  if (requests <= 0 || rate <= 0) {
-    std::fprintf(stderr, "usage: provider_bench [requests] [requests per second]\n");
+  const int pairs = argc > 3 ? std::atoi(argv[3]) : 3;
+  if (requests <= 0 || rate <= 0 || pairs <= 0) {
+    std::fprintf(stderr, "usage: provider_bench [requests] [requests per second] [pairs]\n");
     return 2;
   }
 
-  // A data root and a current directory of its own, with the port in
-  // zemlink.ini; the trace, when on, goes below it.
-  const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zemlink-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(root);
-  setenv("ZEMLINK_ROOT", root.c_str(), 1);
-  std::filesystem::current_path(root);
-
-  // Tracing off, then on at level 2 (the provider's lines), in this one
-  // process: the second ZemlinkInit finds "IsLogTrace" 1 and starts the logger.
-  RunResult off, on;
-  if (!setTracing(false) || !runOnce(requests, rate, off)) return 1;
-  if (!setTracing(true) || !runOnce(requests, rate, on)) return 1;
-  const std::filesystem::path trace = root / "Corvane/Logs/Pellor/Tarvo_Provider_1.log";
-  const uintmax_t traceBytes = std::filesystem::exists(trace) ? std::filesystem::file_size(trace) : 0;
-  std::filesystem::current_path("/");
-
-  report("provider_bench, tracing off", off, requests, rate);
-  report("provider_bench, tracing on (level 2)", on, requests, rate);
-  std::printf("  trace written: %.1f KiB, %.0f bytes per request\n", static_cast<double>(traceBytes) / 1024,
-              static_cast<double>(traceBytes) / requests);
-  const double cpuOff = cpuPerRequestUs(off.cpu, requests), cpuOn = cpuPerRequestUs(on.cpu, requests);
-  std::printf("tracing on vs off: CPU per request %+.1f us (%+.1f%%, goal <= +15%%); median delivered -> completion "
-              "%+.3f ms, median queued -> completion %+.3f ms (goal <= +0.1 ms)\n",
-              cpuOn - cpuOff, (cpuOn - cpuOff) * 100 / cpuOff, on.deliveredMedianMs - off.deliveredMedianMs,
-              on.queuedMedianMs - off.queuedMedianMs);
+  // Each run in a process of its own, tracing off and on (level 2, the
+  // provider's lines) taking turns, so that a machine shared with others
+  // weighs on both alike; the medians are compared.
+  std::printf("provider_bench: %d pairs of runs, %d requests at %d/s each\n", pairs, requests, rate);
+  std::printf("%-8s %10s %10s %12s %12s %12s %10s %10s\n", "tracing", "CPU us/rq", "switches", "queued p50",
+              "deliv. p50", "deliv. p99", "trace B/rq", "completed");
+  std::vector<double> cpu[2], queued[2], delivered[2];
+  for (int pair = 0; pair < pairs; ++pair) {
+    for (int on = 0; on < 2; ++on) {
+      const zem::test::ProcessResult child = zem::test::runProcess(
+          {"/proc/self/exe", "--run", std::to_string(requests), std::to_string(rate), on ? "on" : "off"});
+      nlohmann::json figures;
+      std::istringstream lines(child.out);
+      for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        if (parsed.is_object() && parsed.contains("cpuUs")) figures = parsed;
+      }
+      if (figures.is_object()) std::filesystem::remove_all(figures.value("root", std::string()));
+      if (child.exitCode != 0 || figures.is_null()) {
+        std::fprintf(stderr, "a run failed (exit %d): %s\n", child.exitCode, child.err.c_str());
+        return 1;
+      }
+      cpu[on].push_back(figures["cpuUs"]);
+      queued[on].push_back(figures["queuedMedianMs"]);
+      delivered[on].push_back(figures["deliveredMedianMs"]);
+      std::printf("%-8s %10.1f %10.1f %9.3f ms %9.3f ms %9.3f ms %10.0f %10d\n", on ? "on" : "off",
+                  figures["cpuUs"].get<double>(), figures["switches"].get<double>(),
+                  figures["queuedMedianMs"].get<double>(), figures["deliveredMedianMs"].get<double>(),
+                  figures["deliveredP99Ms"].get<double>(), figures["traceBytes"].get<double>() / requests,
+                  figures["completions"].get<int>());
+    }
+  }
+  const double cpuOff = median(cpu[0]), cpuOn = median(cpu[1]);
+  std::printf("medians: CPU per request off %.1f us, on %.1f us: %+.1f us (%+.1f%%, goal <= +15%%)\n", cpuOff, cpuOn,
+              cpuOn - cpuOff, (cpuOn - cpuOff) * 100 / cpuOff);
+  std::printf("         latency queued -> completion %+.3f ms, delivered -> completion %+.3f ms (goal <= +0.1 ms)\n",
+              median(queued[1]) - median(queued[0]), median(delivered[1]) - median(delivered[0]));
   const int floorRounds = std::min(requests, 200);
   const CpuTime floor = measureFloor(floorRounds);
-  std::printf("floor of this machine per request:   %.1f us (the same wake-ups without the library, %d rounds)\n",
+  std::printf("floor of this machine per request: %.1f us (the same wake-ups without the library, %d rounds)\n",
               (floor.user + floor.system) * 1e6 / floorRounds, floorRounds);
-  std::filesystem::remove_all(root);
   return 0;
 }
