@@ -47,23 +47,22 @@ const char* rootKeyLine(zem::RootKey root) {
 GenericLoggerRegistry::GenericLoggerRegistry(zem::RootKey mainKey, const char* keyName, const char* levelName,
                                              const char* sizeName, const char* filesName, const char* directoryName,
                                              const char* consoleName)
-    : extendedSettings(true), console(consoleName, 0, 0), consoleEnabled(consoleName != nullptr), hMainKey(mainKey) {
+    : GenericLoggerRegistry(true, mainKey, keyName, levelName, sizeName, filesName, directoryName, consoleName) {}
+
+GenericLoggerRegistry::GenericLoggerRegistry(zem::RootKey mainKey, const char* keyName, const char* levelName,
+                                             const char* sizeName, const char* consoleName)
+    : GenericLoggerRegistry(false, mainKey, keyName, levelName, sizeName, nullptr, nullptr, consoleName) {}
+
+GenericLoggerRegistry::GenericLoggerRegistry(bool extended, zem::RootKey mainKey, const char* keyName,
+                                             const char* levelName, const char* sizeName, const char* filesName,
+                                             const char* directoryName, const char* consoleName)
+    : extendedSettings(extended), console(consoleName, 0, 0), consoleEnabled(consoleName != nullptr), hMainKey(mainKey) {
   copyText(directoryPathKeySetting, sizeof directoryPathKeySetting, kInitialDirectoryKeySetting);
   copyText(loggerRegKeyName, sizeof loggerRegKeyName, keyName);
   copyText(logLevelSubKeyName, sizeof logLevelSubKeyName, levelName);
   copyText(maxLogSizeInMegsSubKeyName, sizeof maxLogSizeInMegsSubKeyName, sizeName);
   copyText(maxNumberOfLogFilesSubKeyName, sizeof maxNumberOfLogFilesSubKeyName, filesName);
   copyText(directoryPathSubKeyName, sizeof directoryPathSubKeyName, directoryName);
-  copyText(consoleSubKeyName, sizeof consoleSubKeyName, consoleName);
-}
-
-GenericLoggerRegistry::GenericLoggerRegistry(zem::RootKey mainKey, const char* keyName, const char* levelName,
-                                             const char* sizeName, const char* consoleName)
-    : extendedSettings(false), console(consoleName, 0, 0), consoleEnabled(consoleName != nullptr), hMainKey(mainKey) {
-  copyText(directoryPathKeySetting, sizeof directoryPathKeySetting, kInitialDirectoryKeySetting);
-  copyText(loggerRegKeyName, sizeof loggerRegKeyName, keyName);
-  copyText(logLevelSubKeyName, sizeof logLevelSubKeyName, levelName);
-  copyText(maxLogSizeInMegsSubKeyName, sizeof maxLogSizeInMegsSubKeyName, sizeName);
   copyText(consoleSubKeyName, sizeof consoleSubKeyName, consoleName);
 }
 
@@ -114,7 +113,7 @@ bool GenericLoggerRegistry::readDirectory(zem::RegistryKey& key, bool repair, co
     text = value.asText();
     text.resize(std::strlen(text.c_str()));  // up to its terminator, whatever the type
   }
-  if (status.isOk() && text.size() < kPathSize) {
+  if (status.isOk() && text.size() < kReadablePathSize) {
     copyText(directoryPath, sizeof directoryPath, text.c_str());
   } else {
     if (!repair) std::printf(kUncheckedReadFailure, loggerRegKeyName, directoryPathSubKeyName);
@@ -187,10 +186,10 @@ bool GenericLoggerRegistry::writeBack(zem::RegistryKey& key, const char* name, u
 }
 
 bool GenericLoggerRegistry::logDirectoryWritable(const char* directory) {
-  char probe[kPathSize + 64];
-  std::snprintf(probe, sizeof probe, "%s/.zemlink-write-test-%u", directory, osProcessSelf(nullptr));
-  if (!osFileCreate(probe)) return false;
-  osFileDelete(probe);
+  const std::string probe =
+      std::string(directory) + "/.zemlink-write-test-" + std::to_string(osProcessSelf(nullptr));
+  if (!osFileCreate(probe.c_str())) return false;
+  osFileDelete(probe.c_str());
   return true;
 }
 

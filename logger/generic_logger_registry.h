@@ -51,7 +51,11 @@ class RegistryKey;
 
 class GenericLoggerRegistry {
  public:
-  static constexpr size_t kPathSize = 257;      // 256 characters and the terminator
+  // A stored "LogPath" is read into 256 characters and the terminator; the
+  // directory in force, written back, is the logger's native form, which may
+  // be longer.
+  static constexpr size_t kReadablePathSize = 257;
+  static constexpr size_t kPathSize = GenericLogger::kNativePathSize;
   static constexpr size_t kKeyNameSize = 1025;  // 1024 characters and the terminator
   static constexpr size_t kValueNameSize = 129;
 
@@ -95,6 +99,10 @@ class GenericLoggerRegistry {
   void getDirectoryPathKeySetting(char* out);  // kPathSize bytes
 
  private:
+  GenericLoggerRegistry(bool extended, zem::RootKey hMainKey, const char* loggerRegKeyName,
+                        const char* logLevelSubKeyName, const char* maxLogSizeInMegsSubKeyName,
+                        const char* maxNumberOfLogFilesSubKeyName, const char* directoryPathSubKeyName,
+                        const char* consoleSubKeyName);
   static uint32_t checkRegSettingsThread_stub(void* object);
   void checkRegSettingsThread();
   // The read of readLoggingRegistryKeys on an open key; `repair` writes

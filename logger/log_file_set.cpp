@@ -222,7 +222,7 @@ bool GenericLogger::rotate() {
     }
   }
   if (directoryChanged()) {
-    char previous[kPathSize];
+    char previous[sizeof logDirectory];
     std::memcpy(previous, logDirectory, sizeof previous);
     copyDirectoryPath(logDirectory);
     logFileName_Appended();

@@ -49,6 +49,14 @@ class LoggerRegistryTest : public LoggerTest {
     return value;
   }
 
+  // The four values as the store holds them.
+  void expectStored(uint32_t level, uint32_t size, uint32_t files, const std::string& directory) {
+    EXPECT_EQ(number("LogLevel"), level);
+    EXPECT_EQ(number("LogSize"), size);
+    EXPECT_EQ(number("MaxNumLogFiles"), files);
+    EXPECT_EQ(text("LogPath"), directory);
+  }
+
   // Sets up settings and logger as the trace facade does: key settings,
   // activation, start.
   void start() {
@@ -88,10 +96,7 @@ TEST_F(LoggerRegistryTest, AMissingKeyIsCreatedWithTheDefaults) {
   const std::string printed = capturedStdout([&] { shaped = settings->setLoggingRegistryKeySettings(); });
   EXPECT_TRUE(shaped);
   EXPECT_EQ(printed, "readLoggingRegistryKeys: Could not open key SOFTWARE\\Test\\Logger\n");
-  EXPECT_EQ(number("LogLevel"), 2u);
-  EXPECT_EQ(number("LogSize"), 10u);
-  EXPECT_EQ(number("MaxNumLogFiles"), 5u);
-  EXPECT_EQ(text("LogPath"), "");
+  expectStored(2, 10, 5, "");
 }
 
 TEST_F(LoggerRegistryTest, AKeyWithoutValuesGetsEachWrittenWithItsText) {
@@ -105,10 +110,7 @@ TEST_F(LoggerRegistryTest, AKeyWithoutValuesGetsEachWrittenWithItsText) {
             "readLoggingRegistryKeys: Could not read SOFTWARE\\Test\\Logger\\LogSize\n"
             "reading registory error : Could not read key  key SOFTWARE\\Test\\Logger\\MaxNumLogFiles\n"
             "reading registory error : Could not read key  key SOFTWARE\\Test\\Logger\\LogPath\n");
-  EXPECT_EQ(number("LogLevel"), 2u);
-  EXPECT_EQ(number("LogSize"), 10u);
-  EXPECT_EQ(number("MaxNumLogFiles"), 5u);
-  EXPECT_EQ(text("LogPath"), "");
+  expectStored(2, 10, 5, "");
 }
 
 // Before activation: a text where a number belongs fails the read and is
@@ -123,10 +125,7 @@ TEST_F(LoggerRegistryTest, ATextLevelIsRewrittenBeforeActivationAndTheOtherValue
   const std::string printed = capturedStdout([&] { shaped = settings->setLoggingRegistryKeySettings(); });
   EXPECT_TRUE(shaped);
   EXPECT_EQ(printed, "readLoggingRegistryKeys: Key SOFTWARE\\Test\\Logger\\LogLevel not a REG_DWORD\n");
-  EXPECT_EQ(number("LogLevel"), 2u);
-  EXPECT_EQ(number("LogSize"), 20u);
-  EXPECT_EQ(number("MaxNumLogFiles"), 7u);
-  EXPECT_EQ(text("LogPath"), "");
+  expectStored(2, 20, 7, "");
 }
 
 // Activation applies the stored values; what the logger refuses is written
