@@ -13,7 +13,9 @@
 // fatal-error file that gets every FATAL entry, synchronously, and every
 // failure the logger meets itself. Level, file size, number of files, echo
 // on standard output, directory and thread names can change while it runs;
-// at the end stopLogging() writes a usage report into the log.
+// at the end stopLogging() writes a usage report into the log. The logging
+// thread flushes the file whenever it has emptied the queue (and every 256
+// lines meanwhile); a line counts as logged once it is in the file.
 //
 // The logger never throws and never reports failure to the caller: its
 // failures are counted and written to the fatal-error file.
