@@ -16,7 +16,10 @@
 // library's share can be told from what the machine charges for waking
 // threads.
 //
-//   provider_bench [requests, default 600] [requests per second, default 20]
+// Runs are made in pairs, with the trace off and on at level 2, each in a
+// process of its own, and the medians are compared.
+//
+//   provider_bench [requests per run, default 300] [requests per second, default 20] [pairs, default 3]
 #include <sys/resource.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -35,7 +38,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -160,39 +165,43 @@ CpuTime measureFloor(int requests) {
   return {after.user - before.user, after.system - before.system, after.contextSwitches - before.contextSwitches};
 }
 
-}  // namespace
+// One run: a fresh exchange-sim generates the requests, the provider binds,
+// registers, serves them all, and goes again.
+struct RunResult {
+  double wallSeconds = 0;
+  int completions = 0;
+  double queuedMedianMs = 0, queuedP99Ms = 0, queuedMaxMs = 0;
+  double deliveredMedianMs = 0, deliveredP99Ms = 0, deliveredMaxMs = 0;
+  CpuTime cpu;
+};
 
-int main(int argc, char** argv) {
-  const int requests = argc > 1 ? std::atoi(argv[1]) : 600;
-  const int rate = argc > 2 ? std::atoi(argv[2]) : 20;
-  if (requests <= 0 || rate <= 0) {
-    std::fprintf(stderr, "usage: provider_bench [requests] [requests per second]\n");
-    return 2;
+bool setTracing(bool on) {
+  const std::string key = "HKLM\\SOFTWARE\\Brasken\\Quorin\\Tarvo";
+  for (const auto& [value, data] : {std::pair<std::string, std::string>{"IsLogTrace", on ? "1" : "0"}, {"LogLevel", "2"}}) {
+    const zem::test::ProcessResult result =
+        zem::test::runProcess({ZEMREG, "add", key, "/v", value, "/t", "REG_DWORD", "/d", data, "/f"});
+    if (result.exitCode != 0) return false;
   }
+  return true;
+}
 
-  // A data root and a current directory of its own, with the port in
-  // zemlink.ini.
-  const std::filesystem::path root = std::filesystem::temp_directory_path() / ("zemlink-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(root);
-  setenv("ZEMLINK_ROOT", root.c_str(), 1);
-  std::filesystem::current_path(root);
-
+bool runOnce(int requests, int rate, RunResult& result) {
   zem::test::ChildProcess sim({EXCHANGE_SIM, "--port", "0", "--quiet", "--generate", std::to_string(requests),
                                "--rate", std::to_string(rate), "--item", "request {ref}", "--item", "second item"});
   std::string line;
-  if (!sim.readLine(line, 10000)) return 1;
+  if (!sim.readLine(line, 10000)) return false;
   const int port = nlohmann::json::parse(line).value("port", 0);
   std::ofstream("zemlink.ini") << "[RPC]\nPORT=" << port << "\n";
 
-  if (ZemlinkInit(0, nullptr, "127.0.0.1") != ZEM_SUCCESS) return 1;
+  if (ZemlinkInit(0, nullptr, "127.0.0.1") != ZEM_SUCCESS) return false;
   std::atomic<int> answered{0};
   std::thread application(serve, requests, std::ref(answered));
   const CpuTime cpuBefore = cpuTime();
   const auto started = std::chrono::steady_clock::now();
-  if (Zem_RegisterProvider(1) != ZEM_SUCCESS) return 1;
+  if (Zem_RegisterProvider(1) != ZEM_SUCCESS) return false;
   application.join();
   const CpuTime cpuAfter = cpuTime();
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   sim.writeLine(R"({"cmd":"stats"})");
   nlohmann::json stats;
@@ -204,23 +213,110 @@ int main(int argc, char** argv) {
   ZemlinkDeInit();
   sim.writeLine(R"({"cmd":"quit"})");
   sim.wait();
-  std::filesystem::current_path("/");
-  std::filesystem::remove_all(root);
 
   const auto ms = [&](const char* figure, const char* which) { return stats[figure].value(which, 0) / 1000.0; };
-  std::printf("provider_bench: %d requests at %d/s in %.1f s\n", requests, rate, wall);
-  std::printf("  completions seen by the simulator:      %d\n", stats.value("completions", 0));
-  std::printf("  queued -> completion    median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", ms("latencyUs", "p50"),
-              ms("latencyUs", "p99"), ms("latencyUs", "max"));
-  std::printf("  delivered -> completion median %7.2f ms   p99 %7.2f ms   max %7.2f ms\n",
-              ms("afterDeliveryUs", "p50"), ms("afterDeliveryUs", "p99"), ms("afterDeliveryUs", "max"));
-  const double user = cpuAfter.user - cpuBefore.user, system = cpuAfter.system - cpuBefore.system;
-  std::printf("  CPU of the process per request: %.1f us (user %.1f us, system %.1f us); %.1f context switches\n",
-              (user + system) * 1e6 / requests, user * 1e6 / requests, system * 1e6 / requests,
-              static_cast<double>(cpuAfter.contextSwitches - cpuBefore.contextSwitches) / requests);
+  result.completions = stats.value("completions", 0);
+  result.queuedMedianMs = ms("latencyUs", "p50");
+  result.queuedP99Ms = ms("latencyUs", "p99");
+  result.queuedMaxMs = ms("latencyUs", "max");
+  result.deliveredMedianMs = ms("afterDeliveryUs", "p50");
+  result.deliveredP99Ms = ms("afterDeliveryUs", "p99");
+  result.deliveredMaxMs = ms("afterDeliveryUs", "max");
+  result.cpu = {cpuAfter.user - cpuBefore.user, cpuAfter.system - cpuBefore.system,
+                cpuAfter.contextSwitches - cpuBefore.contextSwitches};
+  return true;
+}
+
+double cpuPerRequestUs(const CpuTime& cpu, int requests) { return (cpu.user + cpu.system) * 1e6 / requests; }
+
+// One run in this process, its figures printed as one JSON line.
+int runChild(int requests, int rate, bool tracing) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("zemlink-bench-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root);
+  setenv("ZEMLINK_ROOT", root.c_str(), 1);
+  std::filesystem::current_path(root);
+  RunResult run;
+  if (!setTracing(tracing) || !runOnce(requests, rate, run)) return 1;
+  const std::filesystem::path trace = root / "Corvane/Logs/Pellor/Tarvo_Provider_1.log";
+  nlohmann::json figures = {{"completions", run.completions},
+                            {"wall", run.wallSeconds},
+                            {"queuedMedianMs", run.queuedMedianMs},
+                            {"queuedP99Ms", run.queuedP99Ms},
+                            {"deliveredMedianMs", run.deliveredMedianMs},
+                            {"deliveredP99Ms", run.deliveredP99Ms},
+                            {"cpuUs", cpuPerRequestUs(run.cpu, requests)},
+                            {"userUs", run.cpu.user * 1e6 / requests},
+                            {"systemUs", run.cpu.system * 1e6 / requests},
+                            {"switches", static_cast<double>(run.cpu.contextSwitches) / requests},
+                            {"traceBytes", std::filesystem::exists(trace) ? std::filesystem::file_size(trace) : 0},
+                            {"root", root.string()}};
+  std::printf("%s\n", figures.dump().c_str());
+  std::fflush(stdout);
+  // The store and the trace stay until the process has ended: the
+  // library's watchers look at them until then. The parent removes them.
+  return 0;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--run") {
+    return runChild(std::atoi(argv[2]), std::atoi(argv[3]), std::string(argv[4]) == "on");
+  }
+  const int requests = argc > 1 ? std::atoi(argv[1]) : 300;
+  const int rate = argc > 2 ? std::atoi(argv[2]) : 20;
+  const int pairs = argc > 3 ? std::atoi(argv[3]) : 3;
+  if (requests <= 0 || rate <= 0 || pairs <= 0) {
+    std::fprintf(stderr, "usage: provider_bench [requests] [requests per second] [pairs]\n");
+    return 2;
+  }
+
+  // Each run in a process of its own, tracing off and on (level 2, the
+  // provider's lines) taking turns, so that a machine shared with others
+  // weighs on both alike; the medians are compared.
+  std::printf("provider_bench: %d pairs of runs, %d requests at %d/s each\n", pairs, requests, rate);
+  std::printf("%-8s %10s %10s %12s %12s %12s %10s %10s\n", "tracing", "CPU us/rq", "switches", "queued p50",
+              "deliv. p50", "deliv. p99", "trace B/rq", "completed");
+  std::vector<double> cpu[2], queued[2], delivered[2];
+  for (int pair = 0; pair < pairs; ++pair) {
+    for (int on = 0; on < 2; ++on) {
+      const zem::test::ProcessResult child = zem::test::runProcess(
+          {"/proc/self/exe", "--run", std::to_string(requests), std::to_string(rate), on ? "on" : "off"});
+      nlohmann::json figures;
+      std::istringstream lines(child.out);
+      for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        if (parsed.is_object() && parsed.contains("cpuUs")) figures = parsed;
+      }
+      if (figures.is_object()) std::filesystem::remove_all(figures.value("root", std::string()));
+      if (child.exitCode != 0 || figures.is_null()) {
+        std::fprintf(stderr, "a run failed (exit %d): %s\n", child.exitCode, child.err.c_str());
+        return 1;
+      }
+      cpu[on].push_back(figures["cpuUs"]);
+      queued[on].push_back(figures["queuedMedianMs"]);
+      delivered[on].push_back(figures["deliveredMedianMs"]);
+      std::printf("%-8s %10.1f %10.1f %9.3f ms %9.3f ms %9.3f ms %10.0f %10d\n", on ? "on" : "off",
+                  figures["cpuUs"].get<double>(), figures["switches"].get<double>(),
+                  figures["queuedMedianMs"].get<double>(), figures["deliveredMedianMs"].get<double>(),
+                  figures["deliveredP99Ms"].get<double>(), figures["traceBytes"].get<double>() / requests,
+                  figures["completions"].get<int>());
+    }
+  }
+  const double cpuOff = median(cpu[0]), cpuOn = median(cpu[1]);
+  std::printf("medians: CPU per request off %.1f us, on %.1f us: %+.1f us (%+.1f%%, goal <= +15%%)\n", cpuOff, cpuOn,
+              cpuOn - cpuOff, (cpuOn - cpuOff) * 100 / cpuOff);
+  std::printf("         latency queued -> completion %+.3f ms, delivered -> completion %+.3f ms (goal <= +0.1 ms)\n",
+              median(queued[1]) - median(queued[0]), median(delivered[1]) - median(delivered[0]));
   const int floorRounds = std::min(requests, 200);
   const CpuTime floor = measureFloor(floorRounds);
-  std::printf("  floor of this machine per request:   %.1f us (the same wake-ups without the library, %d rounds)\n",
+  std::printf("floor of this machine per request: %.1f us (the same wake-ups without the library, %d rounds)\n",
               (floor.user + floor.system) * 1e6 / floorRounds, floorRounds);
   return 0;
 }

@@ -18,6 +18,27 @@ constexpr int kLongestMessage = LogBuffer::kTextSize - 2;  // 4999 characters, t
 constexpr int kTruncationPoint = 4980;
 constexpr char kTooLongMarker[] = " .. Too Long .. \n";
 constexpr char kBuffersLowText[] = "Warning: Log Buffers Low .. Log message lost ..\n";
+constexpr uint32_t kFlushEvery = 256;
+constexpr uint32_t kEarlyWakeCount = 256;  // queued entries that wake a collecting logging thread  // lines written before a flush while the queue keeps filling
+
+// Appends " %-4u" (the queueing delay) to the time stamp of a record,
+// without a formatted print: the logging thread does it for every line.
+void appendDelay(char (&stamp)[LogBuffer::kTimeStampSize], uint32_t delay) {
+  char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + delay % 10);
+    delay /= 10;
+  } while (delay != 0);
+  size_t at = strnlen(stamp, sizeof stamp - 1);
+  const auto put = [&](char c) {
+    if (at < sizeof stamp - 1) stamp[at++] = c;
+  };
+  put(' ');
+  for (int i = count - 1; i >= 0; --i) put(digits[i]);
+  for (int pad = count; pad < 4; ++pad) put(' ');  // left-aligned in four places
+  stamp[at] = '\0';
+}
 
 uint32_t clampedOr(uint32_t value, uint32_t low, uint32_t high, uint32_t otherwise) {
   return value >= low && value <= high ? value : otherwise;
@@ -62,14 +83,23 @@ GenericLogger::MessageCounts GenericLogger::messageCounts() const {
 
 // ---- Entries
 
-// Fills the text and gives its length.
-size_t GenericLogger::fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments) {
+// Fills the text, formatted, or copied when `plain` is given, and gives its length.
+size_t GenericLogger::fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments,
+                               const char* plain) {
   if (freeRecords <= kLowBufferReserve) {
     replacedMessages.fetch_add(1, std::memory_order_relaxed);
     std::memcpy(record->text, kBuffersLowText, sizeof kBuffersLowText);
     return sizeof kBuffersLowText - 1;
   }
-  const int length = std::vsnprintf(record->text, kLongestMessage + 1, format, arguments);
+  int length = 0;
+  if (plain != nullptr) {
+    const size_t plainLength = strnlen(plain, kLongestMessage + 1);
+    std::memcpy(record->text, plain, std::min<size_t>(plainLength, kLongestMessage));
+    record->text[std::min<size_t>(plainLength, kLongestMessage)] = '\0';
+    length = static_cast<int>(plainLength);
+  } else {
+    length = std::vsnprintf(record->text, kLongestMessage + 1, format, arguments);
+  }
   if (length < 0) {
     record->text[0] = '\0';
     return 0;
@@ -83,6 +113,7 @@ size_t GenericLogger::fillText(LogBuffer* record, uint32_t freeRecords, const ch
 }
 
 void GenericLogger::enqueue(LogBuffer* record) {
+  bool wakeNow = false;
   {
     std::lock_guard<std::mutex> guard(queueLock);
     record->next = nullptr;
@@ -93,15 +124,30 @@ void GenericLogger::enqueue(LogBuffer* record) {
     }
     writeQueue.tail = record;
     ++writeQueue.count;
+    // While the logging thread collects (see logThread), a long queue
+    // still wakes it, long before the pool runs short.
+    if (writeQueue.count == kEarlyWakeCount) wakeNow = true;
   }
   // One wake-up per drain is enough: the logging thread clears wakeUpSent
   // together with resetting the event, under the queue's lock, when it finds
   // the queue empty; an entry queued after that sees the flag clear and sets
   // the event again, an entry queued before it is found by that look.
-  if (!wakeUpSent.load(std::memory_order_relaxed) && !wakeUpSent.exchange(true)) messageEvent.set();
+  if (wakeNow || (!wakeUpSent.load(std::memory_order_relaxed) && !wakeUpSent.exchange(true))) messageEvent.set();
 }
 
 void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  logEntry(level, format, arguments, nullptr);
+  va_end(arguments);
+}
+
+void GenericLogger::logText(uint32_t level, const char* text) {
+  va_list none{};
+  logEntry(level, nullptr, none, text != nullptr ? text : "");
+}
+
+void GenericLogger::logEntry(uint32_t level, const char* format, va_list arguments, const char* plain) {
   if (!loggingStarted.load()) return;
   if (level < kLogLevelCount) levelCounts[level].fetch_add(1, std::memory_order_relaxed);
   if (level > currentLogLevel.load(std::memory_order_relaxed)) return;
@@ -119,10 +165,7 @@ void GenericLogger::logMsg(uint32_t level, const char* format, ...) {
   record->tickCount = start;
   record->callerThreadId = osThreadSelf(nullptr);
 
-  va_list arguments;
-  va_start(arguments, format);
-  const size_t length = fillText(record, freeRecords, format, arguments);
-  va_end(arguments);
+  const size_t length = fillText(record, freeRecords, format, arguments, plain);
   if (length == 0 || record->text[length - 1] != '\n') {
     record->text[length] = '\n';
     record->text[length + 1] = '\0';
@@ -157,7 +200,7 @@ void GenericLogger::logRawText(const char* format, ...) {
   record->callerThreadId = osThreadSelf(nullptr);
   va_list arguments;
   va_start(arguments, format);
-  fillText(record, freeRecords, format, arguments);
+  fillText(record, freeRecords, format, arguments, nullptr);
   va_end(arguments);
   record->timeStamp[0] = '\0';
   record->levelName[0] = '\0';
@@ -169,6 +212,9 @@ void GenericLogger::logRawText(const char* format, ...) {
 
 uint32_t GenericLogger::logThreadEntry(void* logger) {
   installExceptionTranslator();
+  struct Remove {
+    ~Remove() { removeExceptionTranslator(); }
+  } remove;  // however the thread ends
   try {
     static_cast<GenericLogger*>(logger)->logThread();
   } catch (GLL_SE_Exception* exception) {
@@ -192,10 +238,16 @@ void GenericLogger::logThread() {
     return;
   }
 
+  // With a write interval, the thread collects: after writing what woke it,
+  // it lets the callers queue without waking it and writes again after the
+  // interval, for as long as lines keep coming; an interval without lines
+  // makes it quiet again, and the next line wakes it at once.
+  const uint32_t interval = options.timings.writeIntervalMs;
+  bool collecting = false;
   int idleWaits = 0;
   bool done = false;
   while (!done) {
-    if (!messageEvent.wait(options.timings.messageWaitMs)) {
+    if (!messageEvent.wait(collecting ? interval : options.timings.messageWaitMs) && !collecting) {
       // A log that has been quiet for two waits is closed; the next line reopens it.
       if (++idleWaits >= 2) {
         idleWaits = 0;
@@ -205,7 +257,10 @@ void GenericLogger::logThread() {
       continue;
     }
     idleWaits = 0;
-    done = drainQueue();
+    bool wrote = false;
+    done = drainQueue(interval != 0, wrote);
+    if (!done && interval != 0 && !wrote) done = drainQueue(false, wrote);
+    collecting = interval != 0 && wrote;
   }
 
   if (!osBinarySemaphoreGive(loggingStoppedSemaphore)) {
@@ -215,11 +270,12 @@ void GenericLogger::logThread() {
 }
 
 // Takes every queued record off the queue at once, oldest first; when there
-// are none, the event is reset (see enqueue) and null is returned.
-LogBuffer* GenericLogger::takeQueue() {
+// are none, null is returned and, unless the thread stays awake to collect,
+// the event is reset (see enqueue).
+LogBuffer* GenericLogger::takeQueue(bool stayAwake) {
   std::lock_guard<std::mutex> guard(queueLock);
   LogBuffer* records = writeQueue.head;
-  if (records == nullptr) {
+  if (records == nullptr && !stayAwake) {
     messageEvent.reset();
     wakeUpSent = false;
   }
@@ -230,16 +286,18 @@ LogBuffer* GenericLogger::takeQueue() {
 // Writes every queued record; true when the thread may end: the stop's own
 // entry has been queued, the queue is empty, and no caller still fills a
 // record (unless the stop has waited long enough for that).
-bool GenericLogger::drainQueue() {
+bool GenericLogger::drainQueue(bool stayAwake, bool& wroteAny) {
   // Read before the queue is looked at: once it is set, the stop's entry is
   // in the queue, and the look below finds it.
   bool finishing = finishWhenEmpty.load();
-  LogBuffer* records = takeQueue();
+  LogBuffer* records = takeQueue(stayAwake && !finishing);
+  wroteAny = records != nullptr;
 
   // Written records go back to the pool in groups, to take its lock less often.
   constexpr size_t kFreeGroup = 32;
   LogBuffer* written[kFreeGroup];
   size_t pending = 0;
+  uint32_t unflushed = 0;
   while (records != nullptr) {
     {
       std::lock_guard<std::recursive_mutex> files(fileSetLock);
@@ -247,7 +305,7 @@ bool GenericLogger::drainQueue() {
         LogBuffer* next = record->next;
         const uint32_t start = osTickCount();
         if (writeBufferToLogFile(record)) {
-          loggedMessages.fetch_add(1, std::memory_order_relaxed);
+          ++unflushed;
         } else {
           count(WRITE_BUFFER);
         }
@@ -259,11 +317,24 @@ bool GenericLogger::drainQueue() {
         logMsgToFileDelays.update(start, osTickCount());
         record = next;
       }
+      if (unflushed >= kFlushEvery) flushWritten(unflushed);
     }
     finishing = finishWhenEmpty.load();
-    records = takeQueue();
+    records = takeQueue(stayAwake && !finishing);
   }
+  flushWritten(unflushed);
   return finishing && (pool.currentlyInUse() == 0 || stopNow.load());
+}
+
+// The lines written since the last flush reach the file with one write call
+// when the queue is empty (or after kFlushEvery lines), rather than one
+// call per line; only then do they count as logged.
+void GenericLogger::flushWritten(uint32_t& lines) {
+  if (lines == 0) return;
+  std::lock_guard<std::recursive_mutex> files(fileSetLock);
+  if (logFile != nullptr && std::fflush(logFile) != 0) count(FILE_FLUSH);
+  loggedMessages.fetch_add(lines, std::memory_order_relaxed);
+  lines = 0;
 }
 
 // ---- Writing lines (under fileSetLock)
@@ -311,16 +382,10 @@ bool GenericLogger::writeBufferToLogFile(LogBuffer* record) {
     osLocalTimeStringAt(record->timeOfEntry, record->timeStamp, sizeof record->timeStamp);
     record->timeOfEntry = OsTime{};
   }
-  if (record->timeStamp[0] != '\0') {
-    // A 23-character time and at most ten digits: always fits the field.
-    char stamped[64];
-    std::snprintf(stamped, sizeof stamped, "%s %-4u", record->timeStamp, delay);
-    std::snprintf(record->timeStamp, sizeof record->timeStamp, "%.40s", stamped);
-  }
+  if (record->timeStamp[0] != '\0') appendDelay(record->timeStamp, delay);
   int written = 0;
   writeLine(logFile, record->timeStamp, record->levelName, record->text, &written);
   if (written > 0) currentLogFileSize += static_cast<uint32_t>(written);
-  if (std::fflush(logFile) != 0) count(FILE_FLUSH);
   // The flag is one word; its semaphore would only order this read.
   if (logToStdio.load(std::memory_order_relaxed)) {
     writeLine(stdout, record->timeStamp, record->levelName, record->text, nullptr);

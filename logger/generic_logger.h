@@ -13,7 +13,9 @@
 // fatal-error file that gets every FATAL entry, synchronously, and every
 // failure the logger meets itself. Level, file size, number of files, echo
 // on standard output, directory and thread names can change while it runs;
-// at the end stopLogging() writes a usage report into the log.
+// at the end stopLogging() writes a usage report into the log. The logging
+// thread flushes the file whenever it has emptied the queue (and every 256
+// lines meanwhile); a line counts as logged once it is in the file.
 //
 // The logger never throws and never reports failure to the caller: its
 // failures are counted and written to the fatal-error file.
@@ -104,6 +106,8 @@ class GenericLogger {
   void stopLogging();
   bool isLoggingStarted() const { return loggingStarted.load(); }
   __attribute__((format(printf, 3, 4))) void logMsg(uint32_t level, const char* format, ...);
+  // logMsg with the text taken as it stands ("%" included), without formatting.
+  void logText(uint32_t level, const char* text);
   // Written exactly as formatted: no time, level or added line end, no level filter.
   __attribute__((format(printf, 2, 3))) void logRawText(const char* format, ...);
 
@@ -168,14 +172,16 @@ class GenericLogger {
   // core
   static uint32_t logThreadEntry(void* logger);
   void logThread();
-  bool drainQueue();
-  LogBuffer* takeQueue();
+  bool drainQueue(bool stayAwake, bool& wroteAny);
+  LogBuffer* takeQueue(bool stayAwake);
   bool writeBufferToLogFile(LogBuffer* record);
   void writeTextToLogFile(const char* text);
   void closeLogFile();
   bool createDynamicConfigSemaphores();
   void destroyDynamicConfigSemaphores();
-  size_t fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments);
+  size_t fillText(LogBuffer* record, uint32_t freeRecords, const char* format, va_list arguments, const char* plain);
+  void logEntry(uint32_t level, const char* format, va_list arguments, const char* plain);
+  void flushWritten(uint32_t& lines);
   void writeLine(FILE* stream, const char* timeStamp, const char* levelName, const char* text, int* written);
   void enqueue(LogBuffer* record);
   void waitForLoggingThreadEnd();

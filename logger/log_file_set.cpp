@@ -222,9 +222,25 @@ bool GenericLogger::rotate() {
     }
   }
   if (directoryChanged()) {
+    char previous[sizeof logDirectory];
+    std::memcpy(previous, logDirectory, sizeof previous);
     copyDirectoryPath(logDirectory);
     logFileName_Appended();
-    initLogFiles();
+    if (!initLogFiles()) {
+      // No file can be made there: the set stays where it was, as it was,
+      // and so does the setting, rather than losing every line from here on.
+      std::memcpy(logDirectory, previous, sizeof logDirectory);
+      storeDirectoryPath(previous);
+      logFileName_Appended();
+      logMsg(LOG_LEVEL_INFO, "IsPathValid() : Invalid Path, the LogPath has been reverted to the previous value\n ");
+      uint32_t size = 0;
+      if (osGetFileSize(currentLogFilePath, &size)) currentLogFileSize = size;
+      logFile = std::fopen(currentLogFilePath, "a+");
+      if (logFile != nullptr) return true;
+      count(FILE_OPEN);
+      logFatalError("updateCircularBufferFiles(bool) : Couldn't open new Log File (%s)\n", currentLogFilePath);
+      return false;
+    }
   }
 
   const uint32_t maximum = getMaxNumberOfLogFiles();

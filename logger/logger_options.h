@@ -11,6 +11,12 @@ struct LoggerTimings {
   uint32_t startWaitMs = 10000;    // startLogging waits this long for the logging thread to come up
   uint32_t stopWaitMs = 1000;      // stopLogging waits this long for the thread's stop signal
   uint32_t settingWaitMs = 1000;   // a settings accessor waits this long for its semaphore
+  // 0: the logging thread is woken for each line that finds it waiting.
+  // Otherwise, while lines keep coming, it writes them every writeIntervalMs
+  // without being woken (a queue of 256 entries still wakes it); the first
+  // line after a quiet interval wakes it at once. Fewer wake-ups, for lines
+  // that reach the file up to the interval later.
+  uint32_t writeIntervalMs = 0;
 };
 
 struct LoggerOptions {

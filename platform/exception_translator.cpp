@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
 #include "platform/exception_report.h"
 #include "platform/gll_se_exception.h"
@@ -47,8 +48,10 @@ struct TranslatorState {
 };
 thread_local TranslatorState translatorState = {false, 0, 0};
 
-// Owns the thread's alternate signal stack and puts back the one that was
-// there before (a sanitizer may have its own) when the thread ends.
+// The thread's alternate signal stack; release() puts back the one that was
+// there before (a sanitizer may have its own). Plain data without a
+// destructor: a thread-local object with one would keep an unloaded library
+// mapped for as long as the thread lives.
 class AlternateStack {
  public:
   bool install() {
@@ -69,9 +72,8 @@ class AlternateStack {
     mappingSize_ = kAlternateStackSize + page;
     return true;
   }
-  ~AlternateStack() {
+  void release() {
     if (mapping_ == nullptr) return;
-    translatorState.installed = false;
     if (previous_.ss_flags & SS_DISABLE) {
       stack_t disabled{};
       disabled.ss_flags = SS_DISABLE;
@@ -80,6 +82,8 @@ class AlternateStack {
       sigaltstack(&previous_, nullptr);
     }
     munmap(mapping_, mappingSize_);
+    mapping_ = nullptr;
+    mappingSize_ = 0;
   }
 
  private:
@@ -87,6 +91,7 @@ class AlternateStack {
   size_t mappingSize_ = 0;
   stack_t previous_{};
 };
+static_assert(std::is_trivially_destructible_v<AlternateStack>);
 thread_local AlternateStack alternateStack;
 
 bool raisedByInstruction(const siginfo_t& info) {
@@ -229,6 +234,11 @@ bool installExceptionTranslator() {
   recordStackBounds(translatorState);
   translatorState.installed = true;
   return true;
+}
+
+void removeExceptionTranslator() {
+  translatorState.installed = false;
+  alternateStack.release();
 }
 
 bool isExceptionTranslatorInstalled() { return translatorState.installed; }

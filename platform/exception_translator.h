@@ -27,6 +27,10 @@
 #pragma once
 
 // Installs the translator for the calling thread; true when it is in place.
-// Installing twice changes nothing. It stays until the thread ends.
+// Installing twice changes nothing.
 bool installExceptionTranslator();
+// Takes the translator off the calling thread and frees its alternate signal
+// stack. A thread calls it before it ends; one that does not leaves its
+// alternate stack allocated.
+void removeExceptionTranslator();
 bool isExceptionTranslatorInstalled();

@@ -54,6 +54,16 @@ void osLocalTimeStringAt(const OsTime& time, char* text, size_t size) {
   text[copied] = '\0';
 }
 
+void osMonthTimeString(char* text, size_t size) {
+  const OsTime now = osTimeNow();
+  const time_t second = static_cast<time_t>(now.seconds);
+  tm local{};
+  localtime_r(&second, &local);
+  const int month = local.tm_mon >= 0 && local.tm_mon < 12 ? local.tm_mon + 1 : 0;
+  std::snprintf(text, size, "%4d %s %02d %02d:%02d:%02d.%03d", local.tm_year + 1900, osMonthNames[month], local.tm_mday,
+                local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(now.nanoseconds / 1000000));
+}
+
 void osTimeZoneString(char* text, size_t size) {
   // Daylight saving moves clocks forward, so the base offset is the lower of
   // the offsets the zone uses in the two halves of this year. The zone data's

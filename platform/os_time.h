@@ -23,6 +23,10 @@ OsTime osTimeNow();
 void osLocalTimeString(char* text, size_t size);
 // The same text for a moment taken earlier with osTimeNow.
 void osLocalTimeStringAt(const OsTime& time, char* text, size_t size);
+// Current local time with the month's abbreviation, as
+// "%4d %s %02d %02d:%02d:%02d.%03d" ("2026 Dec 08 20:41:57.123", at most
+// OS_FILE_TIME_STRING_SIZE bytes with the terminator).
+void osMonthTimeString(char* text, size_t size);
 // The machine's standard offset from UTC, without daylight saving, as "%+d:%d".
 void osTimeZoneString(char* text, size_t size);
 // The same text for a given bias in minutes (UTC = local time + bias):

@@ -150,10 +150,12 @@ RegistryNotifier& RegistryNotifier::instance() {
 
 namespace {
 // Joins the watcher and frees what it holds when the process ends or the
-// library is unloaded, before the code the thread runs can go away.
+// library is unloaded, before the code the thread runs can go away. Built
+// before the ordinary static objects of the library, so that it ends after
+// them: those that watch keys (the provider's trace) stop watching first.
 struct ShutdownAtEnd {
   ~ShutdownAtEnd() { RegistryNotifier::instance().shutdownForGood(); }
-} shutdownAtEnd;
+} shutdownAtEnd __attribute__((init_priority(200)));
 }  // namespace
 
 RegStatus RegistryNotifier::arm(uint64_t owner, RootKey root, const std::string& path, bool withSubkeys,

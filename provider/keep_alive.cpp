@@ -9,7 +9,7 @@
 
 void clZemlink::providerKeepAliveThread(ProviderThread& self) {
   while (self.sleepFor(timings_.keepAliveCycleMs)) {
-    m_TraceOn = m_Trace.isRunning();
+    m_TraceOn = m_Trace.isLoggerRunning();
     const ProviderContext context = m_Context.get();
     if (m_ProviderId == -1 || context.isNull()) continue;
     if (!m_ServerConnected) {

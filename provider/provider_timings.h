@@ -16,4 +16,6 @@ struct ProviderTimings {
   // server that has not answered by then is treated like one that cannot
   // be reached, and it runs the registration down once the connections close.
   int boundedCallMs = 5000;
+
+  int64_t tracePollMs = 4000;      // the trace facade's look at "IsLogTrace" when it cannot watch the key
 };

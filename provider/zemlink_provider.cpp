@@ -22,7 +22,8 @@ constexpr size_t kAddressLimit = 1024;  // an address this long or longer is ref
 }  // namespace
 
 clZemlink::clZemlink(zem::ContainerRuntime& containers, ProviderTimings timings, rpc::ClientOptions clientOptions)
-    : m_MaxQueue(zem::kDefaultQueueLimit),
+    : m_Trace(timings.tracePollMs),
+      m_MaxQueue(zem::kDefaultQueueLimit),
       m_Binding(clientOptions),
       containers_(containers),
       timings_(timings) {

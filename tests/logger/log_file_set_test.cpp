@@ -165,6 +165,29 @@ TEST_F(LoggerTest, ANewDirectoryTakesEffectAtTheNextLine) {
   EXPECT_STREQ(logger->getLogDirectory(), other.c_str());
 }
 
+// A configured directory where no file can be made (here an ordinary file
+// stands at its place): the set stays where it was and loses no line.
+TEST_F(LoggerTest, ADirectoryWithoutRoomForTheFilesIsRevertedAndNoLineIsLost) {
+  const std::string notADirectory = root.path() + "/plain-file";
+  writeFile(notADirectory, "not a directory\n");
+  auto logger = makeLogger();
+  ASSERT_TRUE(logger->startLogging());
+  const std::string first = logger->getDirectoryPath();
+  char request[GenericLogger::kPathSize];
+  std::snprintf(request, sizeof request, "%s", notADirectory.c_str());
+  EXPECT_FALSE(logger->setDirectoryPath(request)) << "it exists, so the setting takes it";
+  for (int n = 1; n <= 3; ++n) logger->logMsg(2, "line %d", n);
+  ASSERT_TRUE(waitForLogged(*logger, logger->messageCounts().requests));
+  EXPECT_STREQ(logger->getLogDirectory(), first.c_str());
+  EXPECT_STREQ(logger->getDirectoryPath(), first.c_str()) << "the setting shows the directory in force";
+  logger->stopLogging();
+  const std::string text = read(path("Trace_1.log"));
+  for (int n = 1; n <= 3; ++n) EXPECT_NE(text.find("line " + std::to_string(n) + "\n"), std::string::npos) << n;
+  EXPECT_NE(text.find("IsPathValid() : Invalid Path, the LogPath has been reverted to the previous value"),
+            std::string::npos);
+  EXPECT_EQ(logger->errorCount(GenericLogger::WRITE_BUFFER), 0u);
+}
+
 TEST_F(LoggerTest, AnOversizedFatalErrorFileIsReplaced) {
   constexpr uintmax_t kLimit = 52428800;
   constexpr uintmax_t kEntryLine = 23 + 1 + 5 + 1 + 2;  // time, tab, "FATAL", tab, "X\n"

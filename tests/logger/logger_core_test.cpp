@@ -94,6 +94,8 @@ TEST_F(LoggerTest, CutsLongTextsAndEndsEveryEntryWithOneNewline) {
   logger->logMsg(2, "%s", at5000.c_str());
   logger->logMsg(2, "with newline\n");
   logger->logMsg(2, "without newline");
+  logger->logText(2, "taken as given: 100% %d %s");
+  logger->logText(2, at5000.c_str());
   logger->logRawText("raw %d|", 7);
   logger->logRawText("raw again\n");
   const GenericLogger::MessageCounts counts = logger->messageCounts();
@@ -106,7 +108,8 @@ TEST_F(LoggerTest, CutsLongTextsAndEndsEveryEntryWithOneNewline) {
   EXPECT_NE(std::find(texts.begin(), texts.end(), std::string(4980, 'b') + " .. Too Long .. "), texts.end());
   EXPECT_NE(std::find(texts.begin(), texts.end(), "with newline"), texts.end());
   EXPECT_NE(std::find(texts.begin(), texts.end(), "without newline"), texts.end());
-  EXPECT_EQ(counts.truncated, 1u);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "taken as given: 100% %d %s"), texts.end());
+  EXPECT_EQ(counts.truncated, 2u) << "a plain text is cut the same way";
   EXPECT_EQ(counts.rawTexts, 2u);
 
   const std::string content = read(path("Trace_1.log"));
@@ -189,6 +192,31 @@ bool isOpenInThisProcess(const std::string& file) {
     if (std::filesystem::read_symlink(entry.path(), error).string() == target) return true;
   }
   return false;
+}
+
+// With a write interval the logging thread collects lines while they keep
+// coming: the first after a quiet spell is written at once, a burst larger
+// than the early-wake mark loses nothing, and the stop writes the rest.
+TEST_F(LoggerTest, AWriteIntervalCollectsLinesWithoutLosingAny) {
+  LoggerOptions collecting = options();
+  collecting.timings.writeIntervalMs = 100;
+  auto logger = makeLogger("Trace.log", 2, 10, 5, collecting);
+  ASSERT_TRUE(logger->startLogging());
+  logger->logMsg(2, "first");
+  ASSERT_TRUE(waitForLogged(*logger, 1));
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 1000; ++i) logger->logMsg(2, "round %d line %d", round, i);
+    ASSERT_TRUE(waitForLogged(*logger, 1 + 1000u * (round + 1)));
+  }
+  logger->logMsg(2, "last");
+  const GenericLogger::MessageCounts before = logger->messageCounts();
+  logger->stopLogging();
+  EXPECT_EQ(before.lost + before.replaced, 0u);
+  const std::string content = read(path("Trace_1.log"));
+  EXPECT_NE(content.find("round 2 line 999\n"), std::string::npos);
+  const size_t last = content.find("\tlast\n");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_LT(last, content.find("Logging Ended")) << "the stop writes what was still collected";
 }
 
 TEST_F(LoggerTest, AnIdleLogIsClosedAndTheNextEntryReopensIt) {

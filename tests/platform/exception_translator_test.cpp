@@ -92,6 +92,7 @@ uint32_t faultThread(void* argument) {
     }
     run.outcomes.push_back(outcome);
   }
+  if (run.installed) removeExceptionTranslator();
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // A provider object with short timings beside a real exchange-sim on
-// loopback. Each test gets its own data root (the settings store) and its
-// own current directory, where "zemlink.ini" names the simulator's port.
+// loopback. Each test gets its own data root (the settings store and the
+// trace files) and its own current directory, where "zemlink.ini" names the
+// simulator's port. Tracing is on ("IsLogTrace" 1) unless a test says otherwise.
 // The provider is current, so the tests call the exports themselves.
 #pragma once
 
@@ -11,13 +12,18 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "container/container_runtime.h"
+#include "logger/generic_logger.h"
+#include "platform/settings_store.h"
+#include "provider/provider_settings.h"
 #include "provider/zemlink_provider.h"
 #include "support/exchange_simulator.h"
 #include "support/temp_root.h"
@@ -25,44 +31,76 @@
 
 namespace zem::test {
 
-// The trace lines the provider hands to its facade.
+// The provider's trace as it reaches its file, Tarvo_Provider_1.log below
+// the data root. Each check first lets the logging thread write what has
+// been handed to the logger; clear() makes the checks look only at what
+// comes after it.
 class TraceCapture {
  public:
-  void add(const std::string& line) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      lines_.push_back(line);
-    }
-    changed_.notify_all();
-  }
-  // Waits until `count` lines contain the text.
+  TraceCapture(std::string file, std::function<GenericLogger*()> logger)
+      : file_(std::move(file)), logger_(std::move(logger)) {}
+
+  // Waits until the text occurs `count` times.
   bool waitFor(const std::string& text, size_t count = 1, int timeoutMs = 5000) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return countLocked(text) >= count; });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (occurrences(this->text(), text) < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
   }
   size_t count(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return countLocked(text);
+    settle();
+    return occurrences(this->text(), text);
   }
-  std::vector<std::string> lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
+  // What was written since the last clear().
+  std::string text() {
+    const std::string all = readAll();
+    return all.size() > offset_ ? all.substr(offset_) : std::string();
   }
   void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.clear();
+    settle();
+    offset_ = readAll().size();
+  }
+  const std::string& file() const { return file_; }
+
+  static size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
   }
 
  private:
-  size_t countLocked(const std::string& text) const {
-    size_t n = 0;
-    for (const std::string& line : lines_) n += line.find(text) != std::string::npos;
-    return n;
+  // Waits until the logging thread has written every entry handed over so far.
+  void settle() {
+    GenericLogger* logger = logger_();
+    if (logger == nullptr) return;
+    const uint32_t handedOver = logger->messageCounts().requests;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const GenericLogger::MessageCounts counts = logger->messageCounts();
+      if (counts.logged + counts.lost >= handedOver) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> lines_;
+  std::string readAll() const {
+    std::ifstream in(file_, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+
+  const std::string file_;
+  const std::function<GenericLogger*()> logger_;
+  size_t offset_ = 0;
 };
+
+// Switches the provider's trace on or off in the settings store.
+inline void setTracing(uint32_t isLogTrace) {
+  RegistryKey key;
+  ASSERT_TRUE(RegistryKey::create(RootKey::LocalMachine, kProviderKeyPath, key).isOk());
+  ASSERT_TRUE(key.setDword("IsLogTrace", isLogTrace).isOk());
+}
 
 // Short timings: the pump fetches every 5 ms, pauses 50 ms after a failed
 // fetch, and the keep-alive thread runs every 100 ms.
@@ -88,6 +126,7 @@ class ProviderTest : public ::testing::Test {
   void SetUp() override {
     previousDirectory_ = std::filesystem::current_path();
     std::filesystem::current_path(root_.path());
+    setTracing(1);
     makeProvider();
   }
   void TearDown() override {
@@ -101,7 +140,6 @@ class ProviderTest : public ::testing::Test {
     provider_.reset();
     provider_ = std::make_unique<clZemlink>(containers_, timings);
     ASSERT_EQ(clZemlink::current(), provider_.get());
-    provider_->traceFacade().setSink([this](int, const std::string& line) { trace_.add(line); });
   }
 
   // Starts the simulator and names its port in "zemlink.ini".
@@ -174,7 +212,8 @@ class ProviderTest : public ::testing::Test {
   }
 
   TempRoot root_;
-  TraceCapture trace_;
+  TraceCapture trace_{root_.path() + "/Corvane/Logs/Pellor/Tarvo_Provider_1.log",
+                      [this] { return provider_ ? provider_->traceFacade().logger() : nullptr; }};
   ContainerRuntime containers_;
 
  private:

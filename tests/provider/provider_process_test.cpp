@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/settings_store.h"
 #include "support/exchange_simulator.h"
 #include "support/temp_root.h"
 
@@ -162,6 +163,39 @@ TEST_F(ProviderProcessTest, EndingARegistrationWithAServerThatNeverAnswersIsBoun
     EXPECT_NE(std::find(seen.begin(), seen.end(), expected), seen.end());
     EXPECT_EQ(seen.back(), "done");
   }
+}
+
+// With tracing on, the unload ends the trace before the code goes: the watch
+// threads are joined and the logger writes its usage report and closes.
+TEST_F(ProviderProcessTest, UnloadingWithTracingOnEndsTheTraceFirst) {
+  {
+    RegistryKey key;
+    ASSERT_TRUE(RegistryKey::create(RootKey::LocalMachine, "SOFTWARE\\Brasken\\Quorin\\Tarvo", key).isOk());
+    // Complete settings, so that reading them prints nothing beside the program's lines.
+    ASSERT_TRUE(key.setDword("IsLogTrace", 1).isOk());
+    ASSERT_TRUE(key.setDword("LogLevel", 2).isOk());
+    ASSERT_TRUE(key.setDword("LogSize", 10).isOk());
+    ASSERT_TRUE(key.setDword("MaxNumLogFiles", 5).isOk());
+    ASSERT_TRUE(key.setString("LogPath", "").isOk());
+  }
+  ExchangeSimulator& sim = startSimulator({"--hold-ms", "60000"});
+  const auto result = runProcess({DLCLOSE_REGISTERED, ZEMLINK_LIBRARY});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "registered 5\nunloaded\nregistered 6\nunloaded\ndone\n");
+  EXPECT_EQ(sim.next("deregistered")["providerId"], 5);
+
+  std::ifstream in(root_.path() + "/Corvane/Logs/Pellor/Tarvo_Provider_1.log");
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto count = [&log](const std::string& text) {
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  // One load and one unload per round, in order.
+  EXPECT_EQ(count("TraceDebug::Initialization(): Registry thread created.\n"), 2u);
+  EXPECT_EQ(count("---------- Logger Usage Information Start ----------"), 2u);
+  EXPECT_EQ(count("*************** Logging Ended ***************"), 2u);
+  EXPECT_GT(log.rfind("*************** Logging Ended ***************"), log.rfind("registerProvider\n"));
 }
 
 }  // namespace
