@@ -138,7 +138,8 @@ TEST_F(PanelTest, RegistrationIdsOutsideTheRangeAreRefusedBeforeAnythingIsSent) 
 
 TEST_F(PanelTest, ConnectRefusalsAndFailedRequestsAreReported) {
   startSimulator();
-  // No address: the library cannot make a binding.
+  // An address the library cannot make a binding from.
+  view_.setText(kServerAddressEdit, QStringLiteral("bad[address"));
   EXPECT_FALSE(panel_.connectToServer());
   EXPECT_FALSE(view_.isEnabled(kRegisterButton));
 
@@ -213,7 +214,7 @@ TEST_F(PanelTest, ErrorEventWithoutAutoReconnectShutsDownAndAnUnusableAddressIsR
   EXPECT_FALSE(panel_.isPolling());
 
   // The operator connects and registers again by hand, turns "Auto
-  // Reconnect" on and clears the address: the next error event can neither
+  // Reconnect" on and spoils the address: the next error event can neither
   // bind nor register.
   int registrations = 0;
   QObject::connect(&panel_, &ProviderPanel::statusEvent, [&](int status) { registrations += status == 23; });
@@ -221,7 +222,7 @@ TEST_F(PanelTest, ErrorEventWithoutAutoReconnectShutsDownAndAnUnusableAddressIsR
   ASSERT_TRUE(panel_.registerOrDeregister());
   ASSERT_TRUE(waitUntil([&] { return registrations == 1; }));
   click(kAutoReconnectCheck);
-  view_.setText(kServerAddressEdit, QString());
+  view_.setText(kServerAddressEdit, QStringLiteral("bad[address"));
   failNextKeepAlive(*sim_);
   ASSERT_TRUE(waitUntil([&] { return errors == 2; }, kErrorEventWaitMs));
   EXPECT_EQ(texts(view_.takeMessages()),

@@ -262,7 +262,8 @@ TEST_F(ProviderDialogTest, AnOperatorConnectsRegistersSeesARequestAnswersItAndLe
   dialog_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog_));
 
-  // Without an address the library cannot bind: a message box says so.
+  // An address the library cannot bind to: a message box says so.
+  type("edit1021", QStringLiteral("bad[address"));
   whileModal<QMessageBox>([&] { click("button1023"); }, [](QMessageBox* box) {
     EXPECT_EQ(box->windowTitle(), QStringLiteral("rigbench"));
     EXPECT_EQ(box->text(), QStringLiteral("Unable to connect"));
