@@ -182,12 +182,13 @@ bool GenericLogger::getThreadName(uint32_t threadId, const char*& name) {
 
 // ---- The directory
 
+// The setting may change on another thread at any time (the settings
+// watcher, the logging thread's revert): each thread reads its own copy,
+// taken under the setting's semaphore and kept until its next call.
 const char* GenericLogger::getDirectoryPath() {
-  const bool taken = takeSetting(directoryPathSemaphore,
-                                 "getDirectoryPath() : Updating of LogPath failed - SemaphoreTake failed\n ");
-  giveSetting(directoryPathSemaphore, taken,
-              "getDirectoryPath() : Updating of LogPath failed - SemaphoreGive failed\n ");
-  return directoryPath;
+  thread_local char copy[kNativePathSize];
+  copyDirectoryPath(copy);
+  return copy;
 }
 
 bool GenericLogger::setDirectoryPath(char* directory) {
