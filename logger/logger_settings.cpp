@@ -35,7 +35,7 @@ void copyIfItFits(const char* path, char* buffer) {
 
 // ---- The guard around every accessor
 
-bool GenericLogger::takeSetting(OsSemaphoreHandle semaphore, const char* takeText) {
+bool GenericLogger::takeSetting(const OsSemaphoreHandle& semaphore, const char* takeText) {
   if (!dynamicConfigSemaphoresCreated.load()) return false;
   if (osBinarySemaphoreTake(semaphore, options.timings.settingWaitMs)) return true;
   count(SEMAPHORE_TAKE);
@@ -43,7 +43,7 @@ bool GenericLogger::takeSetting(OsSemaphoreHandle semaphore, const char* takeTex
   return false;  // carry on without it
 }
 
-void GenericLogger::giveSetting(OsSemaphoreHandle semaphore, bool taken, const char* giveText) {
+void GenericLogger::giveSetting(const OsSemaphoreHandle& semaphore, bool taken, const char* giveText) {
   if (!taken) return;
   if (!osBinarySemaphoreGive(semaphore)) {  // the OS layer prints the failure
     count(SEMAPHORE_GIVE);
