@@ -165,6 +165,8 @@ void SoakRun::restartSimulator() {
     provider.context.clear();
     provider.contextLost = false;
     provider.awaitingRegistration = true;
+    // An answer the restart cut off is never shown.
+    provider.registrationsShown = std::max(provider.registrationsShown, provider.registrations);
     provider.pending.clear();  // injected failures die with the simulator
   }
   const int port = port_;
@@ -213,7 +215,7 @@ void SoakRun::onProviderLine(Provider& provider, const std::string& line) {
   provider.lastLines.push_back(line);
   if (provider.lastLines.size() > kKeptLines) provider.lastLines.erase(provider.lastLines.begin());
   if (line.find("registration") != std::string::npos || line.find("status 2") == 0) note(provider, "says: " + line);
-  if (line.rfind("status 23", 0) == 0) provider.registrationShown = true;
+  if (line.rfind("status 23", 0) == 0) ++provider.registrationsShown;
   std::smatch match;
   if (!std::regex_search(line, match, provider.errorLine)) return;
   if (match.size() > 1) {
@@ -252,7 +254,6 @@ void SoakRun::onSimulatorEvent(const std::string& line) {
     provider->context = event.value("context", "");
     provider->contextLost = false;
     provider->awaitingRegistration = false;
-    provider->registrationShown = false;
     provider->lastRegistered = Clock::now();
     ++provider->registrations;
   } else if (name == "deregistered") {
@@ -400,7 +401,8 @@ std::vector<std::string> SoakRun::unmetKinds() const {
 }
 
 bool SoakRun::settled(const Provider& provider) const {
-  return !provider.awaitingRegistration && !provider.context.empty() && provider.registrationShown &&
+  return !provider.awaitingRegistration && !provider.context.empty() &&
+         provider.registrationsShown >= provider.registrations &&
          provider.errorEventsSeen >= provider.errorEventsExpected;
 }
 

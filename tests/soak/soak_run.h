@@ -54,12 +54,12 @@ class SoakRun {
     std::string context;       // its registration on the simulator; empty when none
     bool contextLost = false;  // the loss of that registration is accounted for
     bool awaitingRegistration = true;
-    // The provider has shown the status event of the simulator's latest
-    // registration (the simulator reports a registration before it answers,
-    // and its output is read first, so the two cannot come in reverse).
-    // Until then the answer may yet be lost, and the registration with it.
-    bool registrationShown = false;
-    int registrations = 0;
+    int registrations = 0;  // reported by the simulator
+    // Status events of a registration the provider has shown. Until it has
+    // shown as many as the simulator reported, an answer is still on its
+    // way and may yet be lost, and the registration with it. (The two
+    // outputs are read apart, so only the counts are compared.)
+    int registrationsShown = 0;
     std::vector<Fault> plan;
     size_t planIndex = 0;
     std::optional<Fault> fault;  // the disruptive fault under way
