@@ -45,12 +45,55 @@ struct PendingFault {
 };
 thread_local PendingFault pending = {false, false, 0, nullptr};
 
-[[noreturn]] __attribute__((noinline, used)) void throwPendingFault() {
+}  // namespace
+
+// Where a faulting thread resumes: throws what the handler left for it.
+extern "C" [[noreturn]] __attribute__((noinline, used)) void zemlinkThrowPendingFault() {
   if (pending.bare || pending.exception == nullptr) throw static_cast<unsigned int>(pending.code);
   GLL_SE_Exception* exception = pending.exception;
   pending.exception = nullptr;
   throw exception;
 }
+
+#if defined(__x86_64__)
+// On x64 the system unwinds by the unwind codes of each function and wants
+// the stack 16-byte aligned with 32 bytes of home space at every call. The
+// faulting instruction may leave it either way aligned, so the thread
+// resumes inside one of two small frames of 40 or 48 bytes, each described
+// by its own unwind codes, which then call the throwing function. The
+// return address below the frame leads the unwinder back to the faulting
+// function.
+extern "C" void zemlinkFaultFrame40Entry();
+extern "C" void zemlinkFaultFrame48Entry();
+asm(R"(
+    .text
+    .def zemlinkFaultFrame40; .scl 3; .type 32; .endef
+    .seh_proc zemlinkFaultFrame40
+zemlinkFaultFrame40:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    .globl zemlinkFaultFrame40Entry
+zemlinkFaultFrame40Entry:
+    call zemlinkThrowPendingFault
+    nop
+    .seh_endproc
+
+    .def zemlinkFaultFrame48; .scl 3; .type 32; .endef
+    .seh_proc zemlinkFaultFrame48
+zemlinkFaultFrame48:
+    subq $48, %rsp
+    .seh_stackalloc 48
+    .seh_endprologue
+    .globl zemlinkFaultFrame48Entry
+zemlinkFaultFrame48Entry:
+    call zemlinkThrowPendingFault
+    nop
+    .seh_endproc
+)");
+#endif
+
+namespace {
 
 bool isFault(DWORD code) {
   // Errors and warnings by the system's severity bits; informational codes
@@ -66,21 +109,23 @@ bool isStrayCall(const EXCEPTION_RECORD& record, const CONTEXT& context) {
          record.ExceptionInformation[1] == faultInstructionAddress(context);
 }
 
-// Makes the faulting thread continue in throwPendingFault, with the faulting
-// instruction as its caller. The return address points one byte past the
-// instruction, since an unwinder looks up the byte before a return address;
-// after a stray call the real return address of the call is used.
+// Makes the faulting thread continue in zemlinkThrowPendingFault, with the
+// faulting instruction as its caller. The return address points one byte
+// past the instruction, since an unwinder looks up the byte before a return
+// address; after a stray call the real return address of the call is used.
 void redirectToThrow(CONTEXT& context, bool strayCall) {
   uintptr_t returnAddress = faultInstructionAddress(context) + 1;
   if (strayCall && stepOutOfStrayCall(context)) returnAddress = faultInstructionAddress(context);
 #if defined(_M_IX86) || defined(__i386__)
   context.Esp -= sizeof(DWORD);
   *reinterpret_cast<DWORD*>(context.Esp) = static_cast<DWORD>(returnAddress);
-  context.Eip = reinterpret_cast<DWORD>(&throwPendingFault);
+  context.Eip = reinterpret_cast<DWORD>(&zemlinkThrowPendingFault);
 #else
   context.Rsp -= sizeof(DWORD64);
   *reinterpret_cast<DWORD64*>(context.Rsp) = returnAddress;
-  context.Rip = reinterpret_cast<DWORD64>(&throwPendingFault);
+  const bool aligned = context.Rsp % 16 == 0;
+  context.Rsp -= aligned ? 48 : 40;
+  context.Rip = reinterpret_cast<DWORD64>(aligned ? &zemlinkFaultFrame48Entry : &zemlinkFaultFrame40Entry);
 #endif
 }
 

@@ -18,6 +18,8 @@ constexpr int kLongestSymbolShown = 900;
 
 #if defined(_M_IX86) || defined(__i386__)
 constexpr DWORD kMachine = IMAGE_FILE_MACHINE_I386;  // 332
+// The walk follows the frame pointer chain, which ends with 0.
+constexpr bool kFramePointerEndsWalk = true;
 void startFrame(const CONTEXT& context, STACKFRAME64& frame) {
   frame.AddrPC.Offset = context.Eip;
   frame.AddrFrame.Offset = context.Ebp;
@@ -25,6 +27,8 @@ void startFrame(const CONTEXT& context, STACKFRAME64& frame) {
 }
 #else
 constexpr DWORD kMachine = IMAGE_FILE_MACHINE_AMD64;
+// Frames are found from unwind codes; the frame pointer is any register.
+constexpr bool kFramePointerEndsWalk = false;
 void startFrame(const CONTEXT& context, STACKFRAME64& frame) {
   frame.AddrPC.Offset = context.Rip;
   frame.AddrFrame.Offset = context.Rbp;
@@ -103,7 +107,7 @@ bool appendStackTrace(const FaultContext& context, bool strayCall, ReportText& t
   const HANDLE thread = GetCurrentThread();
   while (walkOn && StackWalk64(kMachine, process, thread, &frame, &walkContext, nullptr, SymFunctionTableAccess64,
                                SymGetModuleBase64, nullptr)) {
-    if (frame.AddrFrame.Offset == 0) break;
+    if (frame.AddrPC.Offset == 0 || (kFramePointerEndsWalk && frame.AddrFrame.Offset == 0)) break;
     walkOn = appendFrame(process, frame.AddrPC.Offset, text, nameArea, nameAreaSize);
   }
   SymCleanup(process);

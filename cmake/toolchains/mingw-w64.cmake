@@ -21,6 +21,11 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
+# Debug information in the DWARF version that Wine's image-help library
+# reads, for the symbols of the fault report's stack trace.
+set(CMAKE_C_FLAGS_INIT "-gdwarf-4")
+set(CMAKE_CXX_FLAGS_INIT "-gdwarf-4")
+
 # Test programs run under Wine (scripts/wine-run keeps a private prefix in
 # the build directory).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wine-run)

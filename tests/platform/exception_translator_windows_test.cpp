@@ -84,7 +84,7 @@ std::string reportFile(OsThreadId threadId) {
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path);  // text mode: the report has the system's line ends
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
