@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
       CHECK(destroy(answer), ZEM_SUCCESS);
       ++answered;
       printf("answered %d\n", answered);
+      fflush(stdout);
     }
     CHECK(type == ZEM_MSG_INFO ? infoReceived(&event) : responseReceived(&event), ZEM_SUCCESS);
   }
@@ -114,7 +115,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   CHECK(deRegisterProvider(), ZEM_SUCCESS);
+  printf("de-registered\n");
   CHECK(deInit(), ZEM_SUCCESS);
+  printf("de-initialised\n");
+  fflush(stdout);
   if (!FreeLibrary(library)) {
     printf("FreeLibrary failed: %lu\n", GetLastError());
     return 1;

@@ -13,7 +13,11 @@ trap 'rm -rf "$work"' EXIT
 # The simulator runs until its standard input (the coprocess's pipe) closes.
 coproc SIM { exec "$sim" --port 0 --generate "$requests" --rate 20 --item "req {ref}" --hold-ms 500; }
 sim_pid=$SIM_PID
+# Plain descriptors 3 and 4 for the pipes; the coprocess's own copies are
+# closed, so that no other program (the emulator's server outlives it) can
+# keep the simulator's input open.
 exec 3<&"${SIM[0]}" 4>&"${SIM[1]}"
+eval "exec ${SIM[0]}<&- ${SIM[1]}>&-"
 read -r -t 10 line <&3 || { echo "exchange-sim did not start"; exit 1; }
 [[ "$line" =~ \"port\":([0-9]+) ]] || { echo "unexpected first line: $line"; exit 1; }
 port="${BASH_REMATCH[1]}"
