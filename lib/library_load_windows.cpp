@@ -9,9 +9,11 @@
 // when the system has already ended every other thread, nothing is torn
 // down: the system reclaims the memory, handles and connections (the server
 // runs down the contexts of closed connections).
-#include <windows.h>
-
 #include "lib/loaded_library.h"
+
+// After the library's headers: the system's headers define macros (such as
+// FILE_OPEN) that would clash with their names.
+#include <windows.h>
 
 namespace {
 

@@ -170,4 +170,6 @@ bool installExceptionTranslator() {
   return true;
 }
 
+void removeExceptionTranslator() { pending.installed = false; }
+
 bool isExceptionTranslatorInstalled() { return pending.installed; }

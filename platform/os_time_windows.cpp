@@ -34,6 +34,13 @@ void osLocalTimeStringAt(const OsTime& time, char* text, size_t size) {
                 local.wMinute, local.wSecond, local.wMilliseconds);
 }
 
+void osMonthTimeString(char* text, size_t size) {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  std::snprintf(text, size, "%4d %s %02d %02d:%02d:%02d.%03d", local.wYear, osMonthNames[local.wMonth], local.wDay,
+                local.wHour, local.wMinute, local.wSecond, local.wMilliseconds);
+}
+
 void osTimeZoneString(char* text, size_t size) {
   // The zone's base bias, without daylight saving.
   TIME_ZONE_INFORMATION zone{};

@@ -173,6 +173,14 @@ bool TcpSocket::peerClosed() const {
   return n <= 0;
 }
 
+bool TcpSocket::isIdleAndOpen() const {
+  if (fd_ < 0) return false;
+  // Readable means data nobody asked for (such as a shutdown PDU), the
+  // peer's close or a reset: only a quiet connection can carry the next call.
+  WSAPOLLFD waiter{handleOf(fd_), POLLRDNORM, 0};
+  return WSAPoll(&waiter, 1, 0) == 0;
+}
+
 void TcpSocket::setNoDelay() {
   const BOOL on = TRUE;
   setsockopt(handleOf(fd_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);

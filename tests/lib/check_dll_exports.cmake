@@ -42,7 +42,7 @@ if(NOT exported STREQUAL expected)
   message(FATAL_ERROR "${LIBRARY} exports\n  ${exported}\ninstead of\n  ${expected}")
 endif()
 
-set(system kernel32.dll msvcrt.dll advapi32.dll ws2_32.dll dbghelp.dll bcrypt.dll)
+set(system kernel32.dll msvcrt.dll advapi32.dll ws2_32.dll dbghelp.dll bcrypt.dll user32.dll)
 foreach(dll IN LISTS imports)
   list(FIND system "${dll}" index)
   if(index EQUAL -1)
