@@ -11,12 +11,16 @@
 namespace zem::test {
 namespace {
 
-// The registry trees of the library ("SOFTWARE\Brasken") and of the tests.
-void removeStoreKeys() {
+// The registry trees of the library ("SOFTWARE\Brasken") and of the tests,
+// and the folders that the library's fixed path texts name ("\Corvane\...",
+// "D:\Corvane\..."), which are real folders of the system's drives here.
+void removeSharedState() {
   for (const char* tree : {"SOFTWARE\\Brasken", "SOFTWARE\\Test", "SOFTWARE\\X"}) {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, tree);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, tree);
   }
+  std::error_code ignored;
+  for (const char* folder : {"C:\\Corvane", "D:\\Corvane"}) std::filesystem::remove_all(folder, ignored);
 }
 
 }  // namespace
@@ -34,11 +38,11 @@ TempRoot::TempRoot() {
     if (GetLastError() != ERROR_ALREADY_EXISTS || attempt > 100) std::abort();
   }
   setEnvironmentVariable("ZEMLINK_ROOT", path_);
-  removeStoreKeys();
+  removeSharedState();
 }
 
 TempRoot::~TempRoot() {
-  removeStoreKeys();
+  removeSharedState();
   unsetEnvironmentVariable("ZEMLINK_ROOT");
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
