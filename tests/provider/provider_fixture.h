@@ -84,7 +84,8 @@ class TraceCapture {
     }
   }
   std::string readAll() const {
-    std::ifstream in(file_, std::ios::binary);
+    // Text mode: the lines end as "\n" on every platform.
+    std::ifstream in(file_);
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
