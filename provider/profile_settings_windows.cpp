@@ -11,7 +11,7 @@ std::string readProfileString(const std::string& file, const std::string& sectio
   char path[MAX_PATH];
   const DWORD length = GetFullPathNameA(file.c_str(), sizeof path, path, nullptr);
   if (length == 0 || length >= sizeof path) return defaultValue;
-  char value[256];
+  char value[1024];  // values of up to 1023 characters
   GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), value, sizeof value, path);
   return value;
 }
