@@ -328,12 +328,14 @@ bool GenericLogger::drainQueue(bool stayAwake, bool& wroteAny) {
 
 // The lines written since the last flush reach the file with one write call
 // when the queue is empty (or after kFlushEvery lines), rather than one
-// call per line; only then do they count as logged.
+// call per line; only then do they count as logged. The release pairs
+// with the reader's load, so whoever sees the count also sees the file
+// set as the logging thread left it.
 void GenericLogger::flushWritten(uint32_t& lines) {
   if (lines == 0) return;
   std::lock_guard<std::recursive_mutex> files(fileSetLock);
   if (logFile != nullptr && std::fflush(logFile) != 0) count(FILE_FLUSH);
-  loggedMessages.fetch_add(lines, std::memory_order_relaxed);
+  loggedMessages.fetch_add(lines, std::memory_order_release);
   lines = 0;
 }
 

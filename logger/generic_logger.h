@@ -204,8 +204,11 @@ class GenericLogger {
   void writeTimeZoneLine(FILE* stream, const char* timeStamp, const char* levelName);
 
   // settings
-  bool takeSetting(OsSemaphoreHandle semaphore, const char* takeText);
-  void giveSetting(OsSemaphoreHandle semaphore, bool taken, const char* giveText);
+  // The handle is passed by reference and read only once the semaphores are
+  // known to exist: settings may be read on another thread before
+  // startLogging creates them.
+  bool takeSetting(const OsSemaphoreHandle& semaphore, const char* takeText);
+  void giveSetting(const OsSemaphoreHandle& semaphore, bool taken, const char* giveText);
   bool diskRuleAllows(uint32_t files, uint32_t megabytes, uint32_t current, uint32_t requested, const char* failText,
                       const char* thresholdText);
 

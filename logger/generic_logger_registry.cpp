@@ -291,15 +291,20 @@ bool GenericLoggerRegistry::activateRegistryChecking(GenericLogger* ptrLogger) {
     pLogger = ptrLogger;
   }
   checkingActivated = true;
+  // The key is watched from before the first update on, so that no change
+  // made between that update and the watcher's start goes unseen.
+  wakeEvent = std::make_shared<zem::Event>(zem::Event::Reset::Auto);
+  watchArmed = zem::RegistryKey::open(hMainKey, loggerRegKeyName, watchedKey).isOk() &&
+               watchedKey.notifyChange(true, wakeEvent).isOk();
   if (!updateLoggerDynamicConfig()) {
     std::printf("checkRegSettingsThread: updateLoggerDynamicConfig failed\n");
     return false;
   }
 
-  wakeEvent = std::make_shared<zem::Event>(zem::Event::Reset::Auto);
   if (!osBinarySemaphoreCreate(&threadExitSemaphore, 0)) {
     std::printf("checkRegSettingsThread: osBinarySemaphoreCreate failed\n");
     threadExitSemaphore = nullptr;
+    watchedKey.close();
     checkingActivated = false;
     return false;
   }
@@ -311,6 +316,7 @@ bool GenericLoggerRegistry::activateRegistryChecking(GenericLogger* ptrLogger) {
     osBinarySemaphoreDestroy(threadExitSemaphore);
     threadExitSemaphore = nullptr;
     regCheckThreadHandle = nullptr;
+    watchedKey.close();
     checkingActivated = false;
     return false;
   }
@@ -336,18 +342,19 @@ uint32_t GenericLoggerRegistry::checkRegSettingsThread_stub(void* object) {
 }
 
 void GenericLoggerRegistry::checkRegSettingsThread() {
-  zem::RegistryKey key;
-  if (!zem::RegistryKey::open(hMainKey, loggerRegKeyName, key).isOk()) {
+  // Opened and armed by the activation, before its update.
+  zem::RegistryKey& key = watchedKey;
+  if (!key.isOpen()) {
     std::printf("checkRegSettingsThread: Could not open key %s\n", loggerRegKeyName);
+    return;
+  }
+  if (!watchArmed) {
+    std::printf("checkRegSettingsThread: RegNotifyChangeKeyValue failed\n");
     return;
   }
   // The next notification is asked for before the values are read, so that
   // a change made while they are applied is not missed. The object's own
   // write-backs then wake it once more, and that pass finds nothing to do.
-  if (!key.notifyChange(true, wakeEvent).isOk()) {
-    std::printf("checkRegSettingsThread: RegNotifyChangeKeyValue failed\n");
-    return;
-  }
   while (checkingActivated.load()) {
     if (!wakeEvent->wait(zem::Event::kInfinite)) {
       std::printf("checkRegSettingsThread: WaitForSingleObject failed\n");
@@ -391,6 +398,7 @@ void GenericLoggerRegistry::deactivateRegistryChecking() {
       threadExitSemaphore = nullptr;
     }
   }
+  watchedKey.close();
   wakeEvent.reset();
   if (consoleEnabled) console.closeConsole();
 }

@@ -44,10 +44,7 @@
 #include "platform/os_semaphore.h"
 #include "platform/os_thread.h"
 #include "platform/registry_types.h"
-
-namespace zem {
-class RegistryKey;
-}
+#include "platform/settings_store.h"
 
 class GenericLoggerRegistry {
  public:
@@ -143,6 +140,8 @@ class GenericLoggerRegistry {
   bool firstUpdateDone = false;
   // Made before the watcher starts, so that a deactivation always finds them.
   std::shared_ptr<zem::Event> wakeEvent;
+  zem::RegistryKey watchedKey;  // the watcher's, opened and armed by the activation
+  bool watchArmed = false;
   std::atomic<bool> watcherRunning{false};
   std::atomic<uint32_t> watcherPassCount{0};
 

@@ -116,11 +116,15 @@ void GenericLogger::copyDirectoryPath(char* out) {
               "getDirectoryPath() : Updating of LogPath failed - SemaphoreGive failed\n ");
 }
 
+// The same text again is not written: getDirectoryPath hands out the buffer
+// itself, and the settings watcher stores the path in force on every pass.
 void GenericLogger::storeDirectoryPath(const char* text) {
   const bool taken = takeSetting(directoryPathSemaphore,
                                  "setDirectoryPath() : Updating of LogPath failed - SemaphoreTake failed\n");
-  std::snprintf(directoryPath, sizeof directoryPath, "%s", text);
-  directoryPathStores.fetch_add(1);
+  if (std::strncmp(directoryPath, text, sizeof directoryPath - 1) != 0) {
+    std::snprintf(directoryPath, sizeof directoryPath, "%s", text);
+    directoryPathStores.fetch_add(1);
+  }
   giveSetting(directoryPathSemaphore, taken,
               "setDirectoryPath() : Updating of LogPath failed - SemaphoreGive failed\n");
 }

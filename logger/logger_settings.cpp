@@ -35,7 +35,7 @@ void copyIfItFits(const char* path, char* buffer) {
 
 // ---- The guard around every accessor
 
-bool GenericLogger::takeSetting(OsSemaphoreHandle semaphore, const char* takeText) {
+bool GenericLogger::takeSetting(const OsSemaphoreHandle& semaphore, const char* takeText) {
   if (!dynamicConfigSemaphoresCreated.load()) return false;
   if (osBinarySemaphoreTake(semaphore, options.timings.settingWaitMs)) return true;
   count(SEMAPHORE_TAKE);
@@ -43,7 +43,7 @@ bool GenericLogger::takeSetting(OsSemaphoreHandle semaphore, const char* takeTex
   return false;  // carry on without it
 }
 
-void GenericLogger::giveSetting(OsSemaphoreHandle semaphore, bool taken, const char* giveText) {
+void GenericLogger::giveSetting(const OsSemaphoreHandle& semaphore, bool taken, const char* giveText) {
   if (!taken) return;
   if (!osBinarySemaphoreGive(semaphore)) {  // the OS layer prints the failure
     count(SEMAPHORE_GIVE);
@@ -182,12 +182,13 @@ bool GenericLogger::getThreadName(uint32_t threadId, const char*& name) {
 
 // ---- The directory
 
+// The setting may change on another thread at any time (the settings
+// watcher, the logging thread's revert): each thread reads its own copy,
+// taken under the setting's semaphore and kept until its next call.
 const char* GenericLogger::getDirectoryPath() {
-  const bool taken = takeSetting(directoryPathSemaphore,
-                                 "getDirectoryPath() : Updating of LogPath failed - SemaphoreTake failed\n ");
-  giveSetting(directoryPathSemaphore, taken,
-              "getDirectoryPath() : Updating of LogPath failed - SemaphoreGive failed\n ");
-  return directoryPath;
+  thread_local char copy[kNativePathSize];
+  copyDirectoryPath(copy);
+  return copy;
 }
 
 bool GenericLogger::setDirectoryPath(char* directory) {

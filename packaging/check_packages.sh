@@ -34,6 +34,8 @@ declare -A files=(
   [zemlink-tools]="usr/bin/exchange-sim usr/bin/zemreg usr/bin/console-provider
     usr/share/man/man1/exchange-sim.1.gz usr/share/man/man1/zemreg.1.gz usr/share/man/man1/console-provider.1.gz
     $(docs zemlink-tools)"
+  [rigbench]="usr/bin/rigbench usr/share/rigbench/ProviderHelp.html usr/share/applications/rigbench.desktop
+    usr/share/icons/hicolor/128x128/apps/rigbench.png usr/share/man/man1/rigbench.1.gz $(docs rigbench)"
 )
 # Each entry (separated by ;) must appear in the package's Depends; the
 # versions of system libraries come from dpkg-shlibdeps and are checked
@@ -42,6 +44,7 @@ declare -A depends=(
   [libzemlink0]="libc6;libstdc++6;libgcc-s1;libdw1;libinih1"
   [libzemlink-dev]="libzemlink0 (= $version)"
   [zemlink-tools]="libzemlink0 (>= $version);libc6;libstdc++6"
+  [rigbench]="libzemlink0 (>= $version);libc6;libstdc++6;libqt6core6;libqt6gui6;libqt6widgets6"
 )
 
 echo "== contents and dependencies"

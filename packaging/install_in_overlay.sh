@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the packages in DEB_DIR with apt, as on a real system, and uses
 # them the way the README says: man zemreg, a program built with pkg-config
-# and one with find_package(Zemlink), exchange-sim --help. It runs in a
+# and one with find_package(Zemlink), exchange-sim --help, man rigbench. It runs in a
 # mount namespace of its own where /usr, /etc and /var are overlays that
 # vanish with it, so the machine itself is left as it was. Needs root (for
 # the namespace); without it, it says so and exits with 77.
@@ -25,7 +25,7 @@ inside() {
   done
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -q "$debs"/*.deb >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; return 1; }
-  dpkg-query -W -f='${Package} ${Version} ${Status}\n' libzemlink0 libzemlink-dev zemlink-tools
+  dpkg-query -W -f='${Package} ${Version} ${Status}\n' libzemlink0 libzemlink-dev zemlink-tools rigbench
 
   local page help version
   page="$(man -P cat zemreg 2>&1)"
@@ -34,6 +34,12 @@ inside() {
   grep -q -- "--port" <<<"$help" || { echo "exchange-sim --help printed: $help"; return 1; }
   version="$(console-provider --version)"
   grep -q "^console-provider " <<<"$version" || { echo "console-provider --version printed: $version"; return 1; }
+  # Rigbench finds its help page from where it is installed; --help needs no display.
+  page="$(man -P cat rigbench 2>&1)"
+  grep -q "rigbench - " <<<"$page" || { echo "man rigbench shows no page: $page"; return 1; }
+  help="$(rigbench --help)"
+  grep -q -- "--auto" <<<"$help" || { echo "rigbench --help printed: $help"; return 1; }
+  [ -f /usr/share/rigbench/ProviderHelp.html ] || { echo "rigbench's help page is not installed"; return 1; }
 
   export ZEMLINK_ROOT="$work/data"
   mkdir -p "$ZEMLINK_ROOT"

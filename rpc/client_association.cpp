@@ -28,13 +28,15 @@ class ClientAssociation::Deadline {
     const int leftMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
     return stepMs == TcpSocket::kNoLimit ? leftMs : std::min(stepMs, leftMs);
   }
-  // Waits for the lock, no longer than the time left.
-  bool lock(std::timed_mutex& mutex) const {
+  // Waits on condition (under lock) until ready() holds, no longer than the
+  // time left; whether it holds.
+  template <typename Ready>
+  bool wait(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, Ready ready) const {
     if (!limited_) {
-      mutex.lock();
+      condition.wait(lock, ready);
       return true;
     }
-    return mutex.try_lock_until(end_);
+    return condition.wait_until(lock, end_, ready);
   }
 
  private:
@@ -171,8 +173,23 @@ bool ClientAssociation::takeIdle(std::unique_ptr<Connection>& connection) {
 Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection, const CallSettings& settings,
                                          const Deadline& deadline, bool freshOnly, bool& reused) {
   Cancellation* const cancel = settings.cancel;
-  if (!deadline.lock(openMutex_)) return Status::error(StatusCode::ConnectTimeout, "the call's time limit passed");
-  std::unique_lock<std::timed_mutex> opening(openMutex_, std::adopt_lock);
+  {
+    std::unique_lock lock(mutex_);
+    if (!deadline.wait(openingDone_, lock, [&] { return !opening_; }))
+      return Status::error(StatusCode::ConnectTimeout, "the call's time limit passed");
+    opening_ = true;
+  }
+  // Whatever way this ends, the next connection may open.
+  struct OpeningDone {
+    ClientAssociation& association;
+    ~OpeningDone() {
+      {
+        std::lock_guard lock(association.mutex_);
+        association.opening_ = false;
+      }
+      association.openingDone_.notify_all();
+    }
+  } openingDone{*this};
   auto fresh = std::make_unique<Connection>();
   Status status = fresh->socket.open(endpoint_.connectHost(), endpoint_.port);
   if (!status.isOk()) return status;

@@ -44,6 +44,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -133,9 +134,10 @@ class ClientAssociation {
   uint32_t groupId_ = 0;
   uint64_t groupSerial_ = 0;  // of the current group; 0 before the first
   uint64_t connectionsOpened_ = 0;
-  // Held while a connection is opened, so that two first connections never
-  // start two groups.
-  std::timed_mutex openMutex_;
+  // Set while a connection is opened (one at a time, so that two first
+  // connections never start two groups); guarded by mutex_.
+  bool opening_ = false;
+  std::condition_variable openingDone_;
 };
 
 }  // namespace rpc

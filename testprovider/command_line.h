@@ -9,8 +9,6 @@
 
 namespace rigbench {
 
-inline constexpr const char* kProgramVersion = "1.1";
-
 // What --auto runs with: the values an operator would type into the window.
 struct AutoOptions {
   QString server;

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     application = std::make_unique<QApplication>(argc, argv);
   }
   QCoreApplication::setApplicationName(name);
-  QCoreApplication::setApplicationVersion(QString::fromLatin1(rigbench::kProgramVersion));
+  QCoreApplication::setApplicationVersion(QStringLiteral(ZEMLINK_VERSION));
   rigbench::useUtf8CharacterType();
   const rigbench::CommandLine line = rigbench::parseCommandLine(*application);
   if (line.headless) return runHeadless(line.options, name);

@@ -24,6 +24,8 @@ struct ProviderKind {
 inline std::vector<ProviderKind> providerKinds() {
   return {
       {"console-provider", {CONSOLE_PROVIDER, "--id", "{id}"}, "^error event, status 30", 4},
+      {"rigbench", {RIGBENCH, "--auto", "--server", "127.0.0.1", "--id", "{id}"},
+       "^error event: the connection was lost", 1},
   };
 }
 

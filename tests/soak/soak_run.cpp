@@ -213,6 +213,7 @@ void SoakRun::onProviderLine(Provider& provider, const std::string& line) {
   provider.lastLines.push_back(line);
   if (provider.lastLines.size() > kKeptLines) provider.lastLines.erase(provider.lastLines.begin());
   if (line.find("registration") != std::string::npos || line.find("status 2") == 0) note(provider, "says: " + line);
+  if (line.rfind("status 23", 0) == 0) provider.registrationShown = true;
   std::smatch match;
   if (!std::regex_search(line, match, provider.errorLine)) return;
   if (match.size() > 1) {
@@ -251,6 +252,7 @@ void SoakRun::onSimulatorEvent(const std::string& line) {
     provider->context = event.value("context", "");
     provider->contextLost = false;
     provider->awaitingRegistration = false;
+    provider->registrationShown = false;
     provider->lastRegistered = Clock::now();
     ++provider->registrations;
   } else if (name == "deregistered") {
@@ -398,7 +400,7 @@ std::vector<std::string> SoakRun::unmetKinds() const {
 }
 
 bool SoakRun::settled(const Provider& provider) const {
-  return !provider.awaitingRegistration && !provider.context.empty() &&
+  return !provider.awaitingRegistration && !provider.context.empty() && provider.registrationShown &&
          provider.errorEventsSeen >= provider.errorEventsExpected;
 }
 

@@ -54,6 +54,11 @@ class SoakRun {
     std::string context;       // its registration on the simulator; empty when none
     bool contextLost = false;  // the loss of that registration is accounted for
     bool awaitingRegistration = true;
+    // The provider has shown the status event of the simulator's latest
+    // registration (the simulator reports a registration before it answers,
+    // and its output is read first, so the two cannot come in reverse).
+    // Until then the answer may yet be lost, and the registration with it.
+    bool registrationShown = false;
     int registrations = 0;
     std::vector<Fault> plan;
     size_t planIndex = 0;
