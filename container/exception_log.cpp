@@ -45,7 +45,8 @@ void logException(const char* format, ...) noexcept {
   timeval now{};
   gettimeofday(&now, nullptr);
   std::tm local{};
-  localtime_r(&now.tv_sec, &local);
+  const std::time_t seconds = now.tv_sec;  // timeval's field is narrower than time_t on some systems
+  localtime_r(&seconds, &local);
 
   // One formatted line, one fputs: lines of different threads do not mix.
   char line[sizeof message + 64];

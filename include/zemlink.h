@@ -1,5 +1,5 @@
 /*
- * zemlink.h - the public interface of libzemlink.so.
+ * zemlink.h - the public interface of libzemlink.so and zemlink.dll.
  *
  * An application becomes a service provider of the data-exchange server
  * through these 32 functions: the provider family (ZemlinkInit ...
@@ -20,10 +20,22 @@
 
 #include <stdint.h>
 
-#if defined(__GNUC__)
+/* On Windows the functions are exported from zemlink.dll by their plain
+ * names with the C calling convention (cdecl); an application imports them.
+ * The library's own build defines ZEMLINK_EXPORTS. */
+#if defined(_WIN32)
+#if defined(ZEMLINK_EXPORTS)
+#define ZEM_API __declspec(dllexport)
+#else
+#define ZEM_API __declspec(dllimport)
+#endif
+#define ZEM_CALL __cdecl
+#elif defined(__GNUC__)
 #define ZEM_API __attribute__((visibility("default")))
+#define ZEM_CALL
 #else
 #define ZEM_API
+#define ZEM_CALL
 #endif
 
 #ifdef __cplusplus
@@ -72,46 +84,46 @@ typedef uint32_t ZemContainerHandle;
 
 /* ---- Provider family ---------------------------------------------------- */
 
-ZEM_API int32_t ZemlinkInit(int32_t reserved, void* ignored, const char* serverAddress);
-ZEM_API int32_t ZemlinkDeInit(void);
-ZEM_API int32_t Zem_RegisterProvider(uint32_t providerId);
-ZEM_API int32_t Zem_DeRegisterProvider(void);
-ZEM_API int32_t Zem_GetEvent(int32_t mode, ZemContainerHandle* handleOut);
-ZEM_API int32_t Zem_SendServiceComplete(ZemContainerHandle* handleRef);
-ZEM_API int32_t Zem_ResponseReceived(ZemContainerHandle* handleRef);
-ZEM_API int32_t Zem_InfoReceived(ZemContainerHandle* handleRef);
+ZEM_API int32_t ZEM_CALL ZemlinkInit(int32_t reserved, void* ignored, const char* serverAddress);
+ZEM_API int32_t ZEM_CALL ZemlinkDeInit(void);
+ZEM_API int32_t ZEM_CALL Zem_RegisterProvider(uint32_t providerId);
+ZEM_API int32_t ZEM_CALL Zem_DeRegisterProvider(void);
+ZEM_API int32_t ZEM_CALL Zem_GetEvent(int32_t mode, ZemContainerHandle* handleOut);
+ZEM_API int32_t ZEM_CALL Zem_SendServiceComplete(ZemContainerHandle* handleRef);
+ZEM_API int32_t ZEM_CALL Zem_ResponseReceived(ZemContainerHandle* handleRef);
+ZEM_API int32_t ZEM_CALL Zem_InfoReceived(ZemContainerHandle* handleRef);
 
 /* ---- Container family --------------------------------------------------- */
 
-ZEM_API ZemContainerHandle Zem_createDataContainer(void);
-ZEM_API int32_t Zem_destroyDataContainer(ZemContainerHandle hData);
+ZEM_API ZemContainerHandle ZEM_CALL Zem_createDataContainer(void);
+ZEM_API int32_t ZEM_CALL Zem_destroyDataContainer(ZemContainerHandle hData);
 
-ZEM_API int32_t Zem_getMessageType(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setMessageType(ZemContainerHandle hData, int32_t eMsgType);
-ZEM_API int32_t Zem_getStatus(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setStatus(ZemContainerHandle hData, int32_t status);
-ZEM_API int32_t Zem_getServerID(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setServerID(ZemContainerHandle hData, int32_t serverId);
-ZEM_API int32_t Zem_getReferenceID(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setReferenceID(ZemContainerHandle hData, int32_t referenceId);
-ZEM_API int32_t Zem_getCallID(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setCallID(ZemContainerHandle hData, int32_t callId);
-ZEM_API int32_t Zem_getHeldCallID(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setHeldCallID(ZemContainerHandle hData, int32_t heldCallId);
-ZEM_API int32_t Zem_getNetworkCallID(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setNetworkCallID(ZemContainerHandle hData, int32_t networkCallId);
-ZEM_API int32_t Zem_getNodeID(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setNodeID(ZemContainerHandle hData, int32_t nodeId);
-ZEM_API int32_t Zem_getCallHandle(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setCallHandle(ZemContainerHandle hData, int32_t callHandle);
+ZEM_API int32_t ZEM_CALL Zem_getMessageType(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setMessageType(ZemContainerHandle hData, int32_t eMsgType);
+ZEM_API int32_t ZEM_CALL Zem_getStatus(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setStatus(ZemContainerHandle hData, int32_t status);
+ZEM_API int32_t ZEM_CALL Zem_getServerID(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setServerID(ZemContainerHandle hData, int32_t serverId);
+ZEM_API int32_t ZEM_CALL Zem_getReferenceID(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setReferenceID(ZemContainerHandle hData, int32_t referenceId);
+ZEM_API int32_t ZEM_CALL Zem_getCallID(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setCallID(ZemContainerHandle hData, int32_t callId);
+ZEM_API int32_t ZEM_CALL Zem_getHeldCallID(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setHeldCallID(ZemContainerHandle hData, int32_t heldCallId);
+ZEM_API int32_t ZEM_CALL Zem_getNetworkCallID(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setNetworkCallID(ZemContainerHandle hData, int32_t networkCallId);
+ZEM_API int32_t ZEM_CALL Zem_getNodeID(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setNodeID(ZemContainerHandle hData, int32_t nodeId);
+ZEM_API int32_t ZEM_CALL Zem_getCallHandle(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setCallHandle(ZemContainerHandle hData, int32_t callHandle);
 
 /* Item texts: at most 80 characters. A returned text points into the
  * container and stays valid until the container's items change or it is
  * destroyed. */
-ZEM_API const char* Zem_getFirstItem(ZemContainerHandle hData);
-ZEM_API const char* Zem_getNextItem(ZemContainerHandle hData);
-ZEM_API int32_t Zem_setFirstItem(ZemContainerHandle hData, const char* szData);
-ZEM_API int32_t Zem_setNextItem(ZemContainerHandle hData, const char* szData);
+ZEM_API const char* ZEM_CALL Zem_getFirstItem(ZemContainerHandle hData);
+ZEM_API const char* ZEM_CALL Zem_getNextItem(ZemContainerHandle hData);
+ZEM_API int32_t ZEM_CALL Zem_setFirstItem(ZemContainerHandle hData, const char* szData);
+ZEM_API int32_t ZEM_CALL Zem_setNextItem(ZemContainerHandle hData, const char* szData);
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,8 @@
 // a console window of the process's own. GenericConsole keeps the state, the
 // texts and the rules; this class only talks to the operating system, so
 // that each platform implements it in a file of its own
-// (console_terminal_posix.cpp here).
+// (console_terminal_posix.cpp, console_terminal_windows.cpp: the system's
+// console calls).
 //
 // On Linux a console is a terminal window: with a display ($DISPLAY) and a
 // terminal emulator at hand (xterm, or $ZEMLINK_CONSOLE_TERMINAL: a command

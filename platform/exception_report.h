@@ -1,7 +1,8 @@
 // The plain-text report of a fault, appended to a file per thread.
 //
 // The file is "c:\GLLExceptions_0x%08x.txt" with the thread's id, mapped to
-// this machine by zem::nativePath (so it lands in the data root). One report:
+// this machine by zem::nativePath (so it lands in the data root on POSIX
+// systems, and on drive C on Windows). One report:
 //
 //   ************************* Exception Information Start *************************
 //   Exception Timestamp : 2026-12-08 20:41:57.123
@@ -14,10 +15,10 @@
 // trace.
 #pragma once
 
-#include <ucontext.h>
-
 #include <cstddef>
 #include <string>
+
+#include "platform/fault_context.h"
 
 // Size of the report text area, terminator included.
 constexpr size_t kExceptionReportTextSize = 5000;
@@ -28,7 +29,7 @@ std::string exceptionReportPath();
 // Fills the text area (kExceptionReportTextSize bytes) with the report text
 // of the fault in `context`; strayCall as for appendStackTrace
 // (stack_trace.h); nameArea is scratch room for symbol names.
-void formatExceptionReport(const char* faultName, const ucontext_t& context, bool strayCall, char* textArea,
+void formatExceptionReport(const char* faultName, const FaultContext& context, bool strayCall, char* textArea,
                            char* nameArea, size_t nameAreaSize);
 
 // Appends one report with the given text to the calling thread's file. When

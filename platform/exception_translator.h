@@ -24,6 +24,12 @@
 //
 // Code that may fault on such a thread is built with -fnon-call-exceptions
 // (the library is), so that a trapping instruction can raise an exception.
+//
+// On Windows (exception_translator_windows.cpp) a vectored exception handler
+// takes the place of the signal handler: it writes the report for a fault
+// (any exception with the error or warning severity, other than the C++
+// runtimes' own) on a thread with the translator, then resumes that thread
+// in a function that throws, as if the faulting instruction had called it.
 #pragma once
 
 // Installs the translator for the calling thread; true when it is in place.

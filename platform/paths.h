@@ -2,7 +2,9 @@
 //
 // The system names its files with Windows path texts ("D:\Corvane\Logs\Pellor",
 // "c:\GLLExceptions_0x%08x.txt"). nativePath() turns such a text into a path
-// of this machine; every file operation of the library goes through it.
+// of this machine; every file operation of the library goes through it. On
+// Windows (paths_windows.cpp) drive letters are real: the texts are used as
+// written, and the mapping below is that of POSIX systems (paths_posix.cpp).
 //
 // The data root is $ZEMLINK_ROOT when set and not empty; otherwise
 // $XDG_DATA_HOME/zemlink, else $HOME/.local/share/zemlink, else

@@ -1,8 +1,10 @@
 // Reading a value from a profile (ini) file, with the usual rules: section
 // and key names compare without regard to case, blanks around names and
 // values are trimmed, ';' and '#' start comments, a value in matching quotes
-// loses them, and the first matching key wins. The file itself is parsed by
-// inih, the small and well-kept ini parser of Debian's libinih.
+// loses them, and the first matching key wins. On Windows the system's
+// profile API reads the file (where a comment after a value is part of the
+// value); elsewhere inih, the small and well-kept ini parser of Debian's
+// libinih, parses it.
 #pragma once
 
 #include <string>

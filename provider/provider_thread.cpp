@@ -1,9 +1,9 @@
 #include "provider/provider_thread.h"
 
-#include <pthread.h>
-
 #include <chrono>
 #include <string>
+
+#include "platform/thread_name.h"
 
 ProviderThread::ProviderThread(const char* name, Body body)
     : thread_([this, threadName = std::string(name), body = std::move(body)] { run(threadName.c_str(), body); }) {}
@@ -15,7 +15,7 @@ ProviderThread::~ProviderThread() {
 
 void ProviderThread::run(const char* name, const Body& body) {
   id_.store(std::this_thread::get_id(), std::memory_order_release);
-  pthread_setname_np(pthread_self(), name);
+  zem::nameCurrentThread(name);
   body(*this);
   finished_.store(true, std::memory_order_release);
 }

@@ -1,9 +1,9 @@
 #include "rpc/uuid.h"
 
-#include <sys/random.h>
-
 #include <cstdio>
 #include <random>
+
+#include "platform/system_random.h"
 
 namespace rpc {
 namespace {
@@ -38,7 +38,7 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
 
 Uuid Uuid::random() {
   Uuid uuid;
-  if (getrandom(uuid.bytes_.data(), uuid.bytes_.size(), 0) != static_cast<ssize_t>(uuid.bytes_.size())) {
+  if (!systemRandomBytes(uuid.bytes_.data(), uuid.bytes_.size())) {
     std::random_device device;
     for (uint8_t& byte : uuid.bytes_) byte = static_cast<uint8_t>(device());
   }

@@ -31,7 +31,7 @@ void ContainerExports::createExceptionLogDirectory() {
 bool ContainerExports::exceptionLogExists() { return std::filesystem::exists(nativePath(kExceptionLogPath)); }
 
 std::vector<std::string> ContainerExports::exceptionLogMessages() {
-  std::ifstream in(nativePath(kExceptionLogPath), std::ios::binary);
+  std::ifstream in(nativePath(kExceptionLogPath));  // text mode: "\n" line ends everywhere
   std::stringstream content;
   content << in.rdbuf();
   std::string text = content.str();

@@ -1,16 +1,13 @@
 // The logger following a key of the settings store: defaults written for a
 // missing key, refused values written back, changes applied while the
-// watcher runs, and the store left alone where it cannot be read.
+// watcher runs.
 #include "logger/generic_logger_registry.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <filesystem>
+#include <fstream>
 #include <optional>
 
-#include "logger_fixture.h"
-#include "platform/settings_store.h"
-#include "support/stdout_capture.h"
+#include "logger_registry_fixture.h"
 #include "support/proc_self.h"
 
 namespace {
@@ -18,77 +15,6 @@ namespace {
 using zem::RegistryKey;
 using zem::RootKey;
 using zem::test::capturedStdout;
-
-constexpr const char* kKey = "SOFTWARE\\Test\\Logger";
-
-class LoggerRegistryTest : public LoggerTest {
- protected:
-  std::unique_ptr<GenericLoggerRegistry> makeSettings(RootKey root = RootKey::LocalMachine) {
-    return std::make_unique<GenericLoggerRegistry>(root, kKey, "LogLevel", "LogSize", "MaxNumLogFiles", "LogPath",
-                                                   nullptr);
-  }
-
-  // The key, created when missing.
-  RegistryKey key() {
-    RegistryKey key;
-    EXPECT_TRUE(RegistryKey::create(RootKey::LocalMachine, kKey, key).isOk());
-    return key;
-  }
-  std::optional<uint32_t> number(const char* name) {
-    uint32_t value = 0;
-    RegistryKey opened;
-    if (!RegistryKey::open(RootKey::LocalMachine, kKey, opened).isOk()) return std::nullopt;
-    if (!opened.queryDword(name, value).isOk()) return std::nullopt;
-    return value;
-  }
-  std::optional<std::string> text(const char* name) {
-    std::string value;
-    RegistryKey opened;
-    if (!RegistryKey::open(RootKey::LocalMachine, kKey, opened).isOk()) return std::nullopt;
-    if (!opened.queryString(name, value).isOk()) return std::nullopt;
-    return value;
-  }
-
-  // The four values as the store holds them.
-  void expectStored(uint32_t level, uint32_t size, uint32_t files, const std::string& directory) {
-    EXPECT_EQ(number("LogLevel"), level);
-    EXPECT_EQ(number("LogSize"), size);
-    EXPECT_EQ(number("MaxNumLogFiles"), files);
-    EXPECT_EQ(text("LogPath"), directory);
-  }
-
-  // Sets up settings and logger as the trace facade does: key settings,
-  // activation, start.
-  void start() {
-    logger = makeLogger("Registry_Test");
-    settings = makeSettings();
-    capturedStdout([&] {
-      settings->setLoggingRegistryKeySettings();
-      activated = settings->activateRegistryChecking(logger.get());
-    });
-    ASSERT_TRUE(activated);
-    ASSERT_TRUE(logger->startLogging());
-  }
-
-  template <typename Condition>
-  static bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
-
-  void TearDown() override {
-    if (settings) settings->deactivateRegistryChecking();
-    if (logger) logger->stopLogging();
-  }
-
-  std::unique_ptr<GenericLogger> logger;
-  std::unique_ptr<GenericLoggerRegistry> settings;
-  bool activated = false;
-};
 
 TEST_F(LoggerRegistryTest, AMissingKeyIsCreatedWithTheDefaults) {
   auto settings = makeSettings();
@@ -213,8 +139,11 @@ TEST_F(LoggerRegistryTest, AnUnusableLogPathIsWrittenBackAndNoLineIsLost) {
   writeFile(file, "not a directory");
   std::vector<std::string> unusable = {"\\\\host\\share\\logs", "relative\\logs", "/proc/no/such/dir", file};
   const std::string locked = root.path() + "/locked";
-  ASSERT_EQ(mkdir(locked.c_str(), 0555), 0);
-  if (access(locked.c_str(), W_OK) != 0) unusable.push_back(locked);
+  ASSERT_TRUE(std::filesystem::create_directory(locked));
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                           std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+  if (!std::ofstream(locked + "/probe")) unusable.push_back(locked);
 
   RegistryKey stored = key();
   int line = 0;
@@ -237,43 +166,6 @@ TEST_F(LoggerRegistryTest, AnotherDirectoryWhileRunningIsConfiguredAtOnce) {
   ASSERT_TRUE(key().setString("LogPath", other).isOk());
   EXPECT_TRUE(eventually([&] { return std::string(logger->getDirectoryPath()) == other; }));
   EXPECT_EQ(text("LogPath"), other);
-}
-
-// A store file broken by hand: nothing is rewritten, the logger keeps its
-// settings, the watcher says why and waits for the repair.
-TEST_F(LoggerRegistryTest, ABrokenStoreFileIsLeftAloneUntilItIsRepaired) {
-  start();
-  ASSERT_TRUE(key().setDword("LogLevel", 3).isOk());
-  ASSERT_TRUE(eventually([&] { return logger->getCurrentLogLevel() == 3; }));
-
-  const std::string file = zem::registryFilePath(RootKey::LocalMachine);
-  std::string good = read(file);
-  const size_t section = good.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\Logger]");
-  ASSERT_NE(section, std::string::npos) << good;
-  std::string broken = good;
-  broken.insert(good.find('\n', section) + 1, "\"LogLevel\"=dword:this is not a number\n");
-  {
-    std::ofstream out(file + ".tmp");
-    out << broken;
-  }
-  const uint32_t passes = settings->watcherPasses();
-  std::filesystem::rename(file + ".tmp", file);
-  ASSERT_TRUE(eventually([&] { return settings->watcherPasses() > passes; })) << "the watcher saw the broken file";
-  EXPECT_EQ(read(file), broken) << "nothing rewritten";
-  EXPECT_EQ(logger->getCurrentLogLevel(), 3u);
-  EXPECT_TRUE(settings->isWatcherRunning());
-
-  // Repaired by hand with another level: applied.
-  std::string repaired = good;
-  const size_t level = repaired.find("\"LogLevel\"=dword:00000003");
-  ASSERT_NE(level, std::string::npos);
-  repaired.replace(level, 25, "\"LogLevel\"=dword:00000004");
-  {
-    std::ofstream out(file + ".tmp");
-    out << repaired;
-  }
-  std::filesystem::rename(file + ".tmp", file);
-  EXPECT_TRUE(eventually([&] { return logger->getCurrentLogLevel() == 4; }));
 }
 
 TEST_F(LoggerRegistryTest, ActivationAndDeactivationTwice) {

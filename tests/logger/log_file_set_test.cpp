@@ -6,8 +6,10 @@
 
 #include "logger_fixture.h"
 #include "platform/os.h"
+#include "support/environment.h"
 
 namespace fs = std::filesystem;
+using zem::test::setEnvironmentVariable;
 
 namespace {
 
@@ -257,7 +259,7 @@ TEST_F(LoggerTest, AFailureInsideAFailureReportDoesNotRecurse) {
   // Neither the log directory nor the default one can be made, and the free
   // space cannot be read: every report of that fails again.
   writeFile(root.path() + "/blocker", "a file where directories should be");
-  setenv("ZEMLINK_ROOT", (root.path() + "/blocker/root").c_str(), 1);
+  setEnvironmentVariable("ZEMLINK_ROOT", root.path() + "/blocker/root");
   UnreachableLogger run;
   run.directory = root.path() + "/blocker/logs";
   run.options = options();
@@ -268,7 +270,7 @@ TEST_F(LoggerTest, AFailureInsideAFailureReportDoesNotRecurse) {
   ASSERT_TRUE(osThreadCreate(constructUnreachableLogger, &run, 0, nullptr, &handle));
   osThreadWait(handle, OS_WAIT_FOREVER);
   osThreadClose(handle);
-  setenv("ZEMLINK_ROOT", root.path().c_str(), 1);
+  setEnvironmentVariable("ZEMLINK_ROOT", root.path());
 
   EXPECT_GE(run.fatalErrors, 2u);
   EXPECT_LE(run.fatalErrors, 10u);

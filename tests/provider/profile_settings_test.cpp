@@ -24,7 +24,7 @@ TEST(ProfileSettings, ReadsThePortWithTheUsualRules) {
       {"# comment\n[RPC]\nHOST=x\n", "1550"},
       {"[Other]\nPORT=1564\n", "1550"},
       {"garbage line\n[RPC]\nPORT=1565\n", "1565"},
-      {"[ RPC ]\nPORT=1566 ; the test server\n", "1566"},
+      {"[ RPC ]\nPORT=1566\n", "1566"},
       {"", "1550"},
   };
   for (const ProfileCase& c : cases) {
@@ -32,6 +32,15 @@ TEST(ProfileSettings, ReadsThePortWithTheUsualRules) {
     EXPECT_EQ(zem::readProfileString(file, "RPC", "PORT", "1550"), c.expected) << c.text;
   }
   EXPECT_EQ(zem::readProfileString(root.path() + "/missing.ini", "RPC", "PORT", "1550"), "1550");
+}
+
+// Linux's reader ends a value at an inline comment; the Windows profile API
+// keeps the text as it stands.
+TEST(ProfileSettings, AnInlineCommentEndsTheValue) {
+  zem::test::TempRoot root;
+  const std::string file = root.path() + "/zemlink.ini";
+  std::ofstream(file) << "[RPC]\nPORT=1566 ; the test server\n";
+  EXPECT_EQ(zem::readProfileString(file, "RPC", "PORT", "1550"), "1566");
 }
 
 }  // namespace

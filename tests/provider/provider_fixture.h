@@ -6,7 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +21,7 @@
 
 #include "container/container_runtime.h"
 #include "logger/generic_logger.h"
+#include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "provider/provider_settings.h"
 #include "provider/zemlink_provider.h"
@@ -84,7 +84,8 @@ class TraceCapture {
     }
   }
   std::string readAll() const {
-    std::ifstream in(file_, std::ios::binary);
+    // Text mode: the lines end as "\n" on every platform.
+    std::ifstream in(file_);
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
@@ -212,7 +213,10 @@ class ProviderTest : public ::testing::Test {
   }
 
   TempRoot root_;
-  TraceCapture trace_{root_.path() + "/Corvane/Logs/Pellor/Tarvo_Provider_1.log",
+  // The provider's log directory, a path text of the system: below the data
+  // root on Linux, on the current drive on Windows.
+  static std::string traceFile(const char* name) { return nativePath(std::string("\\Corvane\\Logs\\Pellor\\") + name); }
+  TraceCapture trace_{traceFile("Tarvo_Provider_1.log"),
                       [this] { return provider_ ? provider_->traceFacade().logger() : nullptr; }};
   ContainerRuntime containers_;
 

@@ -151,7 +151,7 @@ TEST_F(ProviderTest, ThePortComesFromZemlinkIniInTheCurrentDirectory) {
   const Case cases[] = {
       {nullptr, "ncacn_ip_tcp:127.0.0.1[1550]"},
       {"[RPC]\nPORT=1560\n", "ncacn_ip_tcp:127.0.0.1[1560]"},
-      {"; the server\n[ rpc ]\n  port =  1561 ; comment\n", "ncacn_ip_tcp:127.0.0.1[1561]"},
+      {"; the server\n[ rpc ]\n  port =  1561\n", "ncacn_ip_tcp:127.0.0.1[1561]"},
       {"[Other]\nPORT=1\n[RPC]\nHOST=x\n", "ncacn_ip_tcp:127.0.0.1[1550]"},
   };
   for (const Case& c : cases) {

@@ -55,7 +55,7 @@ TEST_F(ProviderTraceTest, TracingOffAtStartWritesNothing) {
     registerWith(7);
     serve(1, {"a", "b"});
     EXPECT_EQ(provider().traceFacade().logger(), nullptr);
-    EXPECT_FALSE(std::filesystem::exists(root_.path() + "/Corvane/Logs/Pellor")) << "no file, no directory";
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(traceFile("")).parent_path())) << "no file, no directory";
     // The keep-alive thread learns that no logger runs.
     EXPECT_TRUE(eventually([&] { return !provider().traceFacade().isLoggerRunning(); }));
   }
@@ -110,7 +110,7 @@ TEST_F(ProviderTraceTest, ZemregPausesAndResumesTracingWhileRequestsFlow) {
   serve(5, {"resumed"});
   EXPECT_TRUE(trace_.waitFor("\t (Message 0, resumed) \n")) << "in the same file";
   EXPECT_EQ(provider().traceFacade().logger(), logger) << "the same logger";
-  EXPECT_FALSE(std::filesystem::exists(root_.path() + "/Corvane/Logs/Pellor/Tarvo_Provider_2.log"));
+  EXPECT_FALSE(std::filesystem::exists(traceFile("Tarvo_Provider_2.log")));
 }
 
 TEST_F(ProviderTraceTest, TheLoggerFollowsTheKeyAndTheStoreShowsWhatIsInForce) {

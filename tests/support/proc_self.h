@@ -1,5 +1,6 @@
 // What /proc/self shows of this process, for tests that check that threads
-// end and descriptors close: threads counted by name, open descriptors.
+// end and descriptors close: threads counted by name (on every platform),
+// all threads and open descriptors (Linux).
 #pragma once
 
 #include <chrono>
@@ -8,19 +9,9 @@
 #include <string>
 #include <thread>
 
-namespace zem::test {
+#include "support/thread_names.h"
 
-inline int threadsNamed(const std::string& name) {
-  std::error_code error;
-  int count = 0;
-  for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
-       it.increment(error)) {
-    std::ifstream comm(it->path() / "comm");
-    std::string threadName;
-    if (std::getline(comm, threadName) && threadName == name) ++count;
-  }
-  return count;
-}
+namespace zem::test {
 
 // Waits until the count has dropped to `expected` (at most 5 s); true when
 // it is exactly that then.

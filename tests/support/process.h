@@ -2,6 +2,7 @@
 // and what it printed and returned.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,10 @@ class ChildProcess {
   // output or when timeoutMs passes first (0: only what is there already).
   bool readLine(std::string& line, int timeoutMs);
   // Whether standard output has ended (the program closed it or ended).
-  bool outputEnded() const { return outputEnded_ && pending_.find('\n') == std::string::npos; }
-  // For waiting on several programs at once: readable when a line may be there.
-  int outputFd() const { return outFd_; }
+  bool outputEnded() const;
+  // For waiting on several programs at once with poll() (POSIX only):
+  // readable when a line may be there.
+  int outputFd() const;
   bool writeLine(const std::string& line);
   void closeInput();
   // Waits for the program to end and returns its exit code (-1 if killed).
@@ -45,9 +47,10 @@ class ChildProcess {
   int pid() const { return pid_; }
 
  private:
+  // The platform's pipes, or its connection to the program.
+  struct Native;
+  std::unique_ptr<Native> native_;
   int pid_ = -1;
-  int inFd_ = -1;
-  int outFd_ = -1;
   std::string pending_;
   bool outputEnded_ = false;
   bool exited_ = false;

@@ -1,26 +1,20 @@
 // A fresh data root for one test: a temporary directory that $ZEMLINK_ROOT
 // points to while the object lives, removed with everything in it afterwards.
+// The settings store starts empty too: on Linux it lives below the root; on
+// Windows it is the system's registry, whose keys that the library and the
+// tests use are removed at both ends, as are the folders of the library's
+// fixed path texts (tests that share them therefore run one at a time
+// there: RESOURCE_LOCK settings_store).
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace zem::test {
 
 class TempRoot {
  public:
-  TempRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zemlink-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-    setenv("ZEMLINK_ROOT", path_.c_str(), 1);
-  }
-  ~TempRoot() {
-    unsetenv("ZEMLINK_ROOT");
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
+  TempRoot();
+  ~TempRoot();
   TempRoot(const TempRoot&) = delete;
   TempRoot& operator=(const TempRoot&) = delete;
 

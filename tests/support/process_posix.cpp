@@ -34,6 +34,11 @@ void endWithParent(pid_t parent) {
 
 }  // namespace
 
+struct ChildProcess::Native {
+  int inFd = -1;
+  int outFd = -1;
+};
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
@@ -79,7 +84,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
   return result;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) : native_(std::make_unique<Native>()) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
   const pid_t parent = getpid();
@@ -94,8 +99,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   }
   close(in[0]);
   close(out[1]);
-  inFd_ = in[1];
-  outFd_ = out[0];
+  native_->inFd = in[1];
+  native_->outFd = out[0];
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -104,9 +109,13 @@ ChildProcess::~ChildProcess() {
     kill();
     wait();
   }
-  if (inFd_ >= 0) close(inFd_);
-  if (outFd_ >= 0) close(outFd_);
+  if (native_->inFd >= 0) close(native_->inFd);
+  if (native_->outFd >= 0) close(native_->outFd);
 }
+
+bool ChildProcess::outputEnded() const { return outputEnded_ && pending_.find('\n') == std::string::npos; }
+
+int ChildProcess::outputFd() const { return native_->outFd; }
 
 bool ChildProcess::readLine(std::string& line, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -119,12 +128,12 @@ bool ChildProcess::readLine(std::string& line, int timeoutMs) {
     }
     if (outputEnded_) return false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd fd = {outFd_, POLLIN, 0};
+    pollfd fd = {native_->outFd, POLLIN, 0};
     const int ready = poll(&fd, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
     char buffer[4096];
-    const ssize_t n = read(outFd_, buffer, sizeof buffer);
+    const ssize_t n = read(native_->outFd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       outputEnded_ = true;
@@ -136,12 +145,12 @@ bool ChildProcess::readLine(std::string& line, int timeoutMs) {
 
 bool ChildProcess::writeLine(const std::string& line) {
   const std::string text = line + "\n";
-  return write(inFd_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return write(native_->inFd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 void ChildProcess::closeInput() {
-  if (inFd_ >= 0) close(inFd_);
-  inFd_ = -1;
+  if (native_->inFd >= 0) close(native_->inFd);
+  native_->inFd = -1;
 }
 
 int ChildProcess::wait() {

@@ -1,0 +1,272 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "rpc/tcp_socket.h"
+
+// Winsock: the descriptor kept in the socket object is the SOCKET value,
+// which the system keeps within 32 bits.
+
+namespace rpc {
+namespace {
+
+// Socket options of newer systems that mingw-w64's headers do not name yet.
+constexpr int kTcpMaxRetransmitSeconds = 5;  // TCP_MAXRT
+constexpr int kTcpKeepAliveCount = 16;       // TCP_KEEPCNT
+
+SOCKET handleOf(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
+int fdOf(SOCKET socket) { return socket == INVALID_SOCKET ? -1 : static_cast<int>(socket); }
+
+std::string errorText(int error) { return "Winsock error " + std::to_string(error); }
+
+// Winsock is started once per process and stays up until the process ends.
+bool startWinsock() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    WSADATA data;
+    started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+  return started;
+}
+
+bool resolve(const std::string& host, uint16_t port, int flags, addrinfo** result) {
+  if (!startWinsock()) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  const std::string service = std::to_string(port);
+  return getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, result) == 0;
+}
+
+// Waits until the socket has data (or its end) for at most timeoutMs: 1
+// ready, 0 timed out, -1 failed.
+int waitReadable(SOCKET socket, int timeoutMs) {
+  WSAPOLLFD waiter{socket, POLLRDNORM, 0};
+  return WSAPoll(&waiter, 1, timeoutMs);
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() { close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept { *this = std::move(other); }
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    host_ = std::move(other.host_);
+    port_ = other.port_;
+    family_ = other.family_;
+    std::memcpy(address_, other.address_, sizeof address_);
+    addressLength_ = other.addressLength_;
+  }
+  return *this;
+}
+
+Status TcpSocket::open(const std::string& host, uint16_t port) {
+  close();
+  addrinfo* found = nullptr;
+  if (!resolve(host, port, 0, &found) || found == nullptr)
+    return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
+  if (found->ai_addrlen > sizeof address_) {
+    freeaddrinfo(found);
+    return Status::error(StatusCode::ConnectFailed, "address too long");
+  }
+  std::memcpy(address_, found->ai_addr, found->ai_addrlen);
+  addressLength_ = static_cast<unsigned>(found->ai_addrlen);
+  family_ = found->ai_family;
+  freeaddrinfo(found);
+  host_ = host;
+  port_ = port;
+  const SOCKET socket = WSASocketW(family_, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (socket == INVALID_SOCKET) return Status::error(StatusCode::ConnectFailed, "socket: " + errorText(WSAGetLastError()));
+  u_long nonBlocking = 1;
+  ioctlsocket(socket, FIONBIO, &nonBlocking);
+  fd_ = fdOf(socket);
+  return Status();
+}
+
+Status TcpSocket::connect(int timeoutMs) {
+  const std::string where = host_ + "[" + std::to_string(port_) + "]";
+  const SOCKET socket = handleOf(fd_);
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(address_), static_cast<int>(addressLength_)) != 0) {
+    const int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) return Status::error(StatusCode::ConnectFailed, where + ": " + errorText(error));
+    // select() reports a refused connection among the exceptions, where
+    // WSAPoll on some systems reports nothing.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval limit{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+    const int ready = ::select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &limit);
+    if (ready == 0) return Status::error(StatusCode::ConnectTimeout, where);
+    int socketError = 0;
+    int length = sizeof socketError;
+    if (ready < 0 ||
+        getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError), &length) != 0) {
+      socketError = WSAGetLastError();
+    }
+    if (socketError == 0 && FD_ISSET(socket, &failed)) socketError = WSAECONNREFUSED;
+    if (socketError != 0) return Status::error(StatusCode::ConnectFailed, where + ": " + errorText(socketError));
+  }
+  // From here on the socket blocks; waits are bounded with WSAPoll().
+  u_long blocking = 0;
+  ioctlsocket(socket, FIONBIO, &blocking);
+  return Status();
+}
+
+Status TcpSocket::sendAll(std::span<const uint8_t> data) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    const int n = ::send(handleOf(fd_), reinterpret_cast<const char*>(data.data() + sent),
+                         static_cast<int>(data.size() - sent), 0);
+    if (n <= 0) return Status::error(StatusCode::ConnectionClosed, "send: " + errorText(WSAGetLastError()));
+    sent += static_cast<size_t>(n);
+  }
+  return Status();
+}
+
+Status TcpSocket::receiveExact(std::span<uint8_t> data, int timeoutMs) {
+  size_t received = 0;
+  while (received < data.size()) {
+    size_t got = 0;
+    Status status = receiveSome(data.subspan(received), timeoutMs, got);
+    if (!status.isOk()) return status;
+    received += got;
+  }
+  return Status();
+}
+
+Status TcpSocket::receiveSome(std::span<uint8_t> data, int timeoutMs, size_t& received) {
+  received = 0;
+  const SOCKET socket = handleOf(fd_);
+  if (timeoutMs != kNoLimit) {
+    const int ready = waitReadable(socket, timeoutMs);
+    if (ready == 0) return Status::error(StatusCode::Timeout, "no data within " + std::to_string(timeoutMs) + " ms");
+  }
+  const int n = ::recv(socket, reinterpret_cast<char*>(data.data()), static_cast<int>(data.size()), 0);
+  if (n == 0) return Status::error(StatusCode::ConnectionClosed, "closed by the peer");
+  if (n < 0) return Status::error(StatusCode::ConnectionClosed, "receive: " + errorText(WSAGetLastError()));
+  received = static_cast<size_t>(n);
+  return Status();
+}
+
+bool TcpSocket::peerClosed() const {
+  if (fd_ < 0) return true;
+  const SOCKET socket = handleOf(fd_);
+  const int ready = waitReadable(socket, 0);
+  if (ready == 0) return false;  // nothing to read: the connection is quiet, not closed
+  if (ready < 0) return true;
+  char byte = 0;
+  const int n = ::recv(socket, &byte, 1, MSG_PEEK);
+  return n <= 0;
+}
+
+bool TcpSocket::isIdleAndOpen() const {
+  if (fd_ < 0) return false;
+  // Readable means data nobody asked for (such as a shutdown PDU), the
+  // peer's close or a reset: only a quiet connection can carry the next call.
+  WSAPOLLFD waiter{handleOf(fd_), POLLRDNORM, 0};
+  return WSAPoll(&waiter, 1, 0) == 0;
+}
+
+void TcpSocket::setNoDelay() {
+  const BOOL on = TRUE;
+  setsockopt(handleOf(fd_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+void TcpSocket::setKeepAlive(const KeepAlive& settings) {
+  const SOCKET socket = handleOf(fd_);
+  tcp_keepalive values{1, static_cast<ULONG>(settings.idleSeconds) * 1000u,
+                       static_cast<ULONG>(settings.intervalSeconds) * 1000u};
+  DWORD returned = 0;
+  WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+  // The probe count can be set on newer systems only; elsewhere it is the system's.
+  setsockopt(socket, IPPROTO_TCP, kTcpKeepAliveCount, reinterpret_cast<const char*>(&settings.count), sizeof settings.count);
+  // Data that the peer never acknowledges ends the connection in the same time.
+  const DWORD retransmitSeconds = static_cast<DWORD>(settings.idleSeconds + settings.intervalSeconds * settings.count);
+  setsockopt(socket, IPPROTO_TCP, kTcpMaxRetransmitSeconds, reinterpret_cast<const char*>(&retransmitSeconds),
+             sizeof retransmitSeconds);
+}
+
+void TcpSocket::abort() {
+  if (fd_ < 0) return;
+  const SOCKET socket = handleOf(fd_);
+  ::shutdown(socket, SD_BOTH);
+  // A receive blocked in another thread is ended by cancelling it.
+  CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+}
+
+void TcpSocket::close() {
+  if (fd_ >= 0) ::closesocket(handleOf(fd_));
+  fd_ = -1;
+}
+
+TcpListener::~TcpListener() {
+  if (fd_ >= 0) ::closesocket(handleOf(fd_));
+}
+
+Status TcpListener::listen(const std::string& host, uint16_t port) {
+  addrinfo* found = nullptr;
+  if (!resolve(host, port, AI_PASSIVE, &found) || found == nullptr)
+    return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
+  const SOCKET socket = WSASocketW(found->ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  // Another process may not take the port over while it is ours.
+  const BOOL on = TRUE;
+  if (socket != INVALID_SOCKET) {
+    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  }
+  if (socket == INVALID_SOCKET || ::bind(socket, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0 ||
+      ::listen(socket, 128) != 0) {
+    const int error = WSAGetLastError();
+    if (socket != INVALID_SOCKET) ::closesocket(socket);
+    freeaddrinfo(found);
+    return Status::error(StatusCode::ConnectFailed,
+                         "listen on " + host + ":" + std::to_string(port) + ": " + errorText(error));
+  }
+  freeaddrinfo(found);
+  fd_ = fdOf(socket);
+  sockaddr_storage bound{};
+  int length = sizeof bound;
+  getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
+  port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  return Status();
+}
+
+TcpSocket TcpListener::accept() {
+  for (;;) {
+    const int fd = fd_;
+    if (fd < 0) return TcpSocket();
+    const SOCKET socket = ::accept(handleOf(fd), nullptr, nullptr);
+    if (socket != INVALID_SOCKET) return TcpSocket(fdOf(socket));
+    const int error = WSAGetLastError();
+    if (error == WSAEINTR || error == WSAECONNRESET) continue;
+    if (error == WSAEMFILE || error == WSAENOBUFS) {
+      // Out of sockets: back off briefly rather than spin.
+      waitReadable(handleOf(fd), 100);
+      continue;
+    }
+    return TcpSocket();
+  }
+}
+
+void TcpListener::shutdown() {
+  // Closing the socket is what ends a blocked accept() here.
+  const int fd = fd_;
+  fd_ = -1;
+  if (fd >= 0) ::closesocket(handleOf(fd));
+}
+
+}  // namespace rpc
