@@ -18,7 +18,7 @@ namespace {
   std::exit(2);
 }
 
-// "random-number" and the like, as the entry of the special-feature list.
+// "random-number" and the like, as the entry of the generated-value combo box.
 QString featureEntry(const QString& option) {
   if (option == QLatin1String("none")) return QString::fromLatin1(kFeatureNone);
   if (option == QLatin1String("random-number")) return QString::fromLatin1(kFeatureRandomNumber);

@@ -19,7 +19,7 @@ struct AutoOptions {
   bool increment = false;
   bool toggle = false;
   QString toggleValue;
-  QString special;  // an entry of the special-feature list, or empty
+  QString special;  // an entry of the generated-value combo box, or empty
   QString rangeFrom, rangeTo;
   bool log = false;
 };

@@ -62,7 +62,7 @@ constexpr std::array<int, kParameterCount> kReturnParameterEdits = {1006, 1012, 
 constexpr std::array<int, kParameterCount> kReturnParameterChecks = {1011, 1014, 1015, 1056, 1058,
                                                                      1060, 1062, 1064, 1066, 1068};
 
-// The entries of the special-feature list, in the order the sorted list shows them.
+// The entries of the generated-value combo box, in the order its sorted list shows them.
 inline constexpr const char* kFeatureNone = "None";
 inline constexpr const char* kFeatureRandomNumber = "Random Number";
 inline constexpr const char* kFeatureRandomString = "Random String";

@@ -12,8 +12,8 @@ class PanelView {
  public:
   virtual ~PanelView() = default;
 
-  // Edits, labels and buttons: their text or caption; the special-feature
-  // list: the entry it shows (setText selects an entry by its text).
+  // Edits, labels and buttons: their text or caption; the generated-value
+  // combo box: the entry it shows (setText selects an entry by its text).
   virtual QString text(int id) const = 0;
   virtual void setText(int id, const QString& text) = 0;
   virtual bool isChecked(int id) const = 0;
