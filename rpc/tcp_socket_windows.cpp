@@ -53,24 +53,6 @@ int waitReadable(SOCKET socket, int timeoutMs) {
 
 }  // namespace
 
-TcpSocket::~TcpSocket() { close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept { *this = std::move(other); }
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-    host_ = std::move(other.host_);
-    port_ = other.port_;
-    family_ = other.family_;
-    std::memcpy(address_, other.address_, sizeof address_);
-    addressLength_ = other.addressLength_;
-  }
-  return *this;
-}
-
 Status TcpSocket::open(const std::string& host, uint16_t port) {
   close();
   addrinfo* found = nullptr;
