@@ -213,12 +213,14 @@ class GenericLogger {
                       const char* thresholdText);
 
   // ---- State, as the usage report and the settings dump show it
-  // The queue and its lock share one cache line of their own, which is all
-  // a caller and the logging thread both write when an entry changes hands.
+  // The queue, its lock and the wake-up flag share one cache line of their
+  // own, which is all a caller and the logging thread both touch when an
+  // entry changes hands.
   // The lock guards writeQueue only; it lives as long as the logger, so that
   // a caller that passed the started check just before a stop still finds it.
   alignas(64) std::mutex queueLock;
   WriteQueue writeQueue;
+  std::atomic<bool> wakeUpSent{false};  // the event was set since the logging thread last found the queue empty
   char logDirectory[kNativePathSize] = {};
   char logFileName[kFileNameSize] = {};
   LockedPool<LogBuffer, kPoolSize> pool;
@@ -262,7 +264,6 @@ class GenericLogger {
   OsSemaphoreHandle loggingStoppedSemaphore = nullptr;
 
   alignas(64) zem::Event messageEvent{zem::Event::Reset::Auto};
-  std::atomic<bool> wakeUpSent{false};  // the event was set since the logging thread last found the queue empty
   // Guards the files: the current log stream, rotation, the directory the
   // set lives in, and the fatal-error file. Taken again by the same thread
   // (a rotation writes the time-zone line; a failure inside reports itself).
