@@ -12,10 +12,23 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "logger/generic_logger.h"
+#include "platform/paths.h"
 #include "support/temp_root.h"
+
+// What differs in the logger's files between the platforms. On Windows the
+// system's path texts name real drives and the files are written in text
+// mode; elsewhere a drive text is placed below the data root.
+#ifdef _WIN32
+inline constexpr bool kDrivesAreReal = true;
+inline constexpr std::string_view kLineEnd = "\r\n";
+#else
+inline constexpr bool kDrivesAreReal = false;
+inline constexpr std::string_view kLineEnd = "\n";
+#endif
 
 // Reaches inside the logger where a test must set up a state that is hard to
 // reach from outside (records in use).
@@ -27,7 +40,7 @@ struct GenericLoggerTestAccess {
 class LoggerTest : public testing::Test {
  protected:
   zem::test::TempRoot root;
-  const std::string directory = root.path() + "/logs";
+  const std::string directory = joined(root.path(), "logs");
   std::atomic<uint64_t> freeMegabytes{100000};
   std::atomic<bool> freeSpaceKnown{true};
 
@@ -47,7 +60,25 @@ class LoggerTest : public testing::Test {
     return std::make_unique<GenericLogger>(directory.c_str(), name, level, sizeInMegs, false, files, loggerOptions);
   }
 
-  std::string path(const std::string& name) const { return directory + "/" + name; }
+  std::string path(const std::string& name) const { return joined(directory, name); }
+
+  // A path below a directory, joined the way the logger joins its own.
+  static std::string joined(const std::string& directory, const std::string& name) {
+    return directory + zem::pathSeparator() + name;
+  }
+  // A folder below the test's root ("a\\b"): its path text in the system's
+  // form, and the native path the logger makes of that text. Where drives
+  // are not real, "C:\\a\\b" is placed below the data root; on Windows the
+  // text is the root's own path.
+  std::string textBelowRoot(const std::string& relative) const {
+    return (kDrivesAreReal ? root.path() + "\\" : std::string("C:\\")) + relative;
+  }
+  std::string nativeBelowRoot(std::string relative) const {
+    for (char& c : relative) {
+      if (c == '\\') c = zem::pathSeparator();
+    }
+    return joined(root.path(), relative);
+  }
 
   static std::string read(const std::string& file) {
     std::ifstream in(file);
