@@ -12,23 +12,14 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "logger/generic_logger.h"
-#include "platform/paths.h"
+#include "support/path_texts.h"
 #include "support/temp_root.h"
 
-// What differs in the logger's files between the platforms. On Windows the
-// system's path texts name real drives and the files are written in text
-// mode; elsewhere a drive text is placed below the data root.
-#ifdef _WIN32
-inline constexpr bool kDrivesAreReal = true;
-inline constexpr std::string_view kLineEnd = "\r\n";
-#else
-inline constexpr bool kDrivesAreReal = false;
-inline constexpr std::string_view kLineEnd = "\n";
-#endif
+using zem::test::kDrivesAreReal;
+using zem::test::kLineEnd;
 
 // Reaches inside the logger where a test must set up a state that is hard to
 // reach from outside (records in use).
@@ -62,23 +53,11 @@ class LoggerTest : public testing::Test {
 
   std::string path(const std::string& name) const { return joined(directory, name); }
 
-  // A path below a directory, joined the way the logger joins its own.
   static std::string joined(const std::string& directory, const std::string& name) {
-    return directory + zem::pathSeparator() + name;
+    return zem::test::joinedPath(directory, name);
   }
-  // A folder below the test's root ("a\\b"): its path text in the system's
-  // form, and the native path the logger makes of that text. Where drives
-  // are not real, "C:\\a\\b" is placed below the data root; on Windows the
-  // text is the root's own path.
-  std::string textBelowRoot(const std::string& relative) const {
-    return (kDrivesAreReal ? root.path() + "\\" : std::string("C:\\")) + relative;
-  }
-  std::string nativeBelowRoot(std::string relative) const {
-    for (char& c : relative) {
-      if (c == '\\') c = zem::pathSeparator();
-    }
-    return joined(root.path(), relative);
-  }
+  std::string textBelowRoot(const std::string& relative) const { return zem::test::textBelowRoot(root, relative); }
+  std::string nativeBelowRoot(const std::string& relative) const { return zem::test::nativeBelowRoot(root, relative); }
 
   static std::string read(const std::string& file) {
     std::ifstream in(file);
