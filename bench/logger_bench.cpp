@@ -13,7 +13,12 @@
 // The burst stays within our pool (1500 records), so that no line is dropped
 // and both loggers write every line.
 //
-// Usage: logger_bench [rounds]   (default 200)
+// The rounds are split into trials that alternate between the two loggers,
+// so that both meet the same conditions of a shared machine (whether the
+// logging thread finds a core of its own changes the callers' times most);
+// the figures pool the samples of all trials.
+//
+// Usage: logger_bench [rounds] [trials]   (default 200 rounds in 10 trials)
 #include <spdlog/async.h>
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/sinks/rotating_file_sink.h>
@@ -59,16 +64,33 @@ class CountingRotatingSink : public spdlog::sinks::base_sink<std::mutex> {
   std::atomic<uint64_t> written_{0};
 };
 
+// What the trials of one logger have gathered.
+struct Samples {
+  std::vector<double> latenciesNs;  // one per call, all threads
+  double busySeconds = 0;
+  uint64_t lines = 0;
+};
+
 struct Result {
   double medianNs = 0;
   double p99Ns = 0;
   double linesPerSecond = 0;
 };
 
-// Runs `rounds` bursts on `threads` threads; log(i) makes one entry and
-// written() tells how many lines have reached the file.
+Result summarize(Samples& samples) {
+  std::vector<double>& all = samples.latenciesNs;
+  std::sort(all.begin(), all.end());
+  Result result;
+  result.medianNs = all[all.size() / 2];
+  result.p99Ns = all[all.size() * 99 / 100];
+  result.linesPerSecond = static_cast<double>(samples.lines) / samples.busySeconds;
+  return result;
+}
+
+// Runs `rounds` bursts on `threads` threads and adds them to `into`; log(i)
+// makes one entry and written() tells how many lines have reached the file.
 template <typename Log, typename Written>
-Result measure(int threads, int rounds, Log log, Written written) {
+void measure(int threads, int rounds, Log log, Written written, Samples& into) {
   std::vector<std::vector<double>> latencies(threads);
   for (auto& samples : latencies) samples.reserve(static_cast<size_t>(kBurstPerThread) * rounds);
   double busySeconds = 0;
@@ -93,64 +115,67 @@ Result measure(int threads, int rounds, Log log, Written written) {
     busySeconds += std::chrono::duration<double>(Clock::now() - start).count();
     lines += expected - before;
   }
-  std::vector<double> all;
-  for (auto& samples : latencies) all.insert(all.end(), samples.begin(), samples.end());
-  std::sort(all.begin(), all.end());
-  Result result;
-  result.medianNs = all[all.size() / 2];
-  result.p99Ns = all[all.size() * 99 / 100];
-  result.linesPerSecond = static_cast<double>(lines) / busySeconds;
-  return result;
+  for (auto& samples : latencies) into.latenciesNs.insert(into.latenciesNs.end(), samples.begin(), samples.end());
+  into.busySeconds += busySeconds;
+  into.lines += lines;
 }
 
-Result runOurs(const std::string& directory, int threads, int rounds) {
+void runOurs(const std::string& directory, int threads, int rounds, Samples& into) {
   auto logger = std::make_unique<GenericLogger>(directory.c_str(), "Bench.log", 2, 10, false, 5);
   if (!logger->startLogging()) {
     std::fprintf(stderr, "logger did not start\n");
     std::exit(1);
   }
-  Result result = measure(
+  measure(
       threads, rounds, [&](int i) { logger->logMsg(2, "request %d from %s", i, "pump"); },
-      [&] { return static_cast<uint64_t>(logger->messageCounts().logged); });
+      [&] { return static_cast<uint64_t>(logger->messageCounts().logged); }, into);
   const GenericLogger::MessageCounts counts = logger->messageCounts();
   logger->stopLogging();
   if (counts.lost != 0 || counts.replaced != 0) {
     std::fprintf(stderr, "our logger dropped lines: lost %u, replaced %u\n", counts.lost, counts.replaced);
   }
-  return result;
 }
 
-Result runSpdlog(const std::string& directory, int threads, int rounds) {
+void runSpdlog(const std::string& directory, int threads, int rounds, Samples& into) {
   spdlog::init_thread_pool(8192, 1);
   auto sink = std::make_shared<CountingRotatingSink>(directory + "/spd.log");
   auto logger = std::make_shared<spdlog::async_logger>("bench", sink, spdlog::thread_pool(),
                                                        spdlog::async_overflow_policy::block);
   logger->flush_on(spdlog::level::trace);  // flush every line
-  Result result = measure(
+  measure(
       threads, rounds, [&](int i) { logger->info("request {} from {}", i, "pump"); },
-      [&] { return sink->written(); });
+      [&] { return sink->written(); }, into);
   logger.reset();
   spdlog::shutdown();
-  return result;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+  const int trials = std::min(rounds, argc > 2 ? std::max(1, std::atoi(argv[2])) : 10);
   char pattern[] = "/tmp/zemlink-logger-bench-XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 1;
   const std::string root = pattern;
   setenv("ZEMLINK_ROOT", root.c_str(), 1);
 
-  std::printf("%d rounds of %d entries per thread; times per call in ns\n", rounds, kBurstPerThread);
+  std::printf("%d rounds of %d entries per thread in %d alternating trials; times per call in ns\n", rounds,
+              kBurstPerThread, trials);
   std::printf("%-8s %-7s %10s %10s %14s\n", "logger", "threads", "median", "p99", "lines/s");
   for (int threads : {1, 2}) {
-    const std::string oursDir = root + "/ours" + std::to_string(threads);
-    const std::string spdDir = root + "/spdlog" + std::to_string(threads);
-    std::filesystem::create_directories(spdDir);
-    const Result ours = runOurs(oursDir, threads, rounds);
-    const Result spd = runSpdlog(spdDir, threads, rounds);
+    Samples oursSamples;
+    Samples spdSamples;
+    for (int trial = 0; trial < trials; ++trial) {
+      // The rounds shared out evenly, the first trials taking the remainder.
+      const int trialRounds = rounds / trials + (trial < rounds % trials ? 1 : 0);
+      const std::string suffix = std::to_string(threads) + "-" + std::to_string(trial);
+      const std::string spdDir = root + "/spdlog" + suffix;
+      std::filesystem::create_directories(spdDir);
+      runOurs(root + "/ours" + suffix, threads, trialRounds, oursSamples);
+      runSpdlog(spdDir, threads, trialRounds, spdSamples);
+    }
+    const Result ours = summarize(oursSamples);
+    const Result spd = summarize(spdSamples);
     std::printf("%-8s %-7d %10.0f %10.0f %14.0f\n", "zemlink", threads, ours.medianNs, ours.p99Ns,
                 ours.linesPerSecond);
     std::printf("%-8s %-7d %10.0f %10.0f %14.0f\n", "spdlog", threads, spd.medianNs, spd.p99Ns, spd.linesPerSecond);

@@ -48,8 +48,8 @@ uint32_t clampedOr(uint32_t value, uint32_t low, uint32_t high, uint32_t otherwi
 
 GenericLogger::GenericLogger(const char* directory, const char* fileName, uint32_t logLevel,
                              uint32_t maxSizeInMegs, bool append, uint32_t maxFiles, LoggerOptions loggerOptions)
-    : appendMode(append),
-      currentLogLevel(logLevel),
+    : currentLogLevel(logLevel),
+      appendMode(append),
       maxLogFileSizeInMegs(clampedOr(maxSizeInMegs, 10, 50, 10)),
       maxNumberOfLogFiles(clampedOr(maxFiles, 5, 25, 5)),
       options(std::move(loggerOptions)) {
@@ -380,17 +380,22 @@ bool GenericLogger::writeBufferToLogFile(LogBuffer* record) {
     }
   }
   const uint32_t delay = record->tickCount > now ? 0 : now - record->tickCount;
+  // The stamp is built here rather than in the record: the logging thread
+  // only reads records, so a caller that takes one of them next from the pool
+  // does not have to pull lines this thread has just written.
+  char timeStamp[LogBuffer::kTimeStampSize];
   if (record->timeOfEntry.seconds != 0) {
-    osLocalTimeStringAt(record->timeOfEntry, record->timeStamp, sizeof record->timeStamp);
-    record->timeOfEntry = OsTime{};
+    osLocalTimeStringAt(record->timeOfEntry, timeStamp, sizeof timeStamp);
+  } else {
+    std::memcpy(timeStamp, record->timeStamp, sizeof timeStamp);
   }
-  if (record->timeStamp[0] != '\0') appendDelay(record->timeStamp, delay);
+  if (timeStamp[0] != '\0') appendDelay(timeStamp, delay);
   int written = 0;
-  writeLine(logFile, record->timeStamp, record->levelName, record->text, &written);
+  writeLine(logFile, timeStamp, record->levelName, record->text, &written);
   if (written > 0) currentLogFileSize += static_cast<uint32_t>(written);
   // The flag is one word; its semaphore would only order this read.
   if (logToStdio.load(std::memory_order_relaxed)) {
-    writeLine(stdout, record->timeStamp, record->levelName, record->text, nullptr);
+    writeLine(stdout, timeStamp, record->levelName, record->text, nullptr);
   }
   return updateCircularBufferFiles();
 }

@@ -213,12 +213,23 @@ class GenericLogger {
                       const char* thresholdText);
 
   // ---- State, as the usage report and the settings dump show it
+  // The queue, its lock and the wake-up flag share one cache line of their
+  // own, which is all a caller and the logging thread both touch when an
+  // entry changes hands.
+  // The lock guards writeQueue only; it lives as long as the logger, so that
+  // a caller that passed the started check just before a stop still finds it.
+  alignas(64) std::mutex queueLock;
   WriteQueue writeQueue;
+  std::atomic<bool> wakeUpSent{false};  // the event was set since the logging thread last found the queue empty
   char logDirectory[kNativePathSize] = {};
   char logFileName[kFileNameSize] = {};
   LockedPool<LogBuffer, kPoolSize> pool;
-  std::atomic<bool> loggingStarted{false};
-  std::atomic<bool> stopRequested{false};
+  // Read by every call and seldom written: a cache line of their own, so that
+  // what the logging thread writes for every line never takes it away from
+  // the callers.
+  alignas(64) std::atomic<bool> loggingStarted{false};
+  std::atomic<uint32_t> currentLogLevel;
+  alignas(64) std::atomic<bool> stopRequested{false};
   // Set when stopLogging has waited long enough: the logging thread ends at
   // its next empty queue even while a caller still fills a record.
   std::atomic<bool> stopNow{false};
@@ -229,7 +240,6 @@ class GenericLogger {
   const bool appendMode;
   FILE* logFile = nullptr;
   uint32_t currentLogFileSize = 0;
-  std::atomic<uint32_t> currentLogLevel;
   std::atomic<uint32_t> maxLogFileSizeInMegs;
   std::atomic<bool> logToStdio{false};
   const bool logCallerThreadId = false;
@@ -253,11 +263,7 @@ class GenericLogger {
   OsSemaphoreHandle loggingStartedSemaphore = nullptr;
   OsSemaphoreHandle loggingStoppedSemaphore = nullptr;
 
-  // Guards writeQueue only; lives as long as the logger, so that a caller
-  // that passed the started check just before a stop still finds it.
-  std::mutex queueLock;
-  zem::Event messageEvent{zem::Event::Reset::Auto};
-  std::atomic<bool> wakeUpSent{false};  // the event was set since the logging thread last found the queue empty
+  alignas(64) zem::Event messageEvent{zem::Event::Reset::Auto};
   // Guards the files: the current log stream, rotation, the directory the
   // set lives in, and the fatal-error file. Taken again by the same thread
   // (a rotation writes the time-zone line; a failure inside reports itself).

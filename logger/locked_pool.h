@@ -31,6 +31,7 @@ class LockedPool : public pool<T, N> {
     std::lock_guard<std::mutex> guard(lock_);
     used_ = true;
     T* record = pool<T, N>::get();
+    this->prefetchHead();
     if (record != nullptr) {
       ++currentlyInUse_;
       ++getCount_;

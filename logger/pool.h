@@ -48,6 +48,28 @@ class pool {
   }
 
  protected:
+  static void prefetchForWriting(const char* address) {
+#if defined(__x86_64__) || defined(__i386__)
+    // PREFETCHW, which takes the line for writing; processors without it
+    // treat it as a no-op.
+    asm volatile("prefetchw %0" : : "m"(*address));
+#else
+    __builtin_prefetch(address, 1);
+#endif
+  }
+
+  // Asks the processor to bring the next record to be handed out into this
+  // core's cache, ready to be written: its first lines and its last. Records
+  // usually come back from another thread (the logger's thread frees them),
+  // so without this the next get() waits for those lines.
+  void prefetchHead() const {
+    const char* node = reinterpret_cast<const char*>(freeHead);
+    if (node == nullptr) return;
+    prefetchForWriting(node);
+    prefetchForWriting(node + 64);
+    prefetchForWriting(node + sizeof(Node) - 1);
+  }
+
   struct Node {
     Node* link;   // next free node, while this one is free
     bool isFree;
