@@ -29,7 +29,9 @@ void comparableDirectory(const char* directory, char* out) {
   char full[OS_FULL_PATH_SIZE];
   const char* source = osFullPathName(directory, full) ? full : directory;
   const size_t length = std::strlen(source);
-  std::snprintf(out, OS_FULL_PATH_SIZE + 2, "%s%s", source, length > 0 && source[length - 1] == '/' ? "" : "/");
+  const char separator[] = {zem::pathSeparator(), '\0'};
+  std::snprintf(out, OS_FULL_PATH_SIZE + 2, "%s%s", source,
+                length > 0 && source[length - 1] == separator[0] ? "" : separator);
 }
 
 // Re-entry of logFatalError on the same thread (through its own fall-back or
@@ -65,21 +67,26 @@ void GenericLogger::resolveDirectory(const char* directory, const char* fileName
   std::snprintf(logFileName, sizeof logFileName, "%s", kDefaultFileName);
   char fallback[kNativePathSize];
   defaultDirectory(fallback);
-  std::snprintf(currentLogFilePath, sizeof currentLogFilePath, "%s/%s", fallback, "Current.log");
-  std::snprintf(numberedFilePrefix, sizeof numberedFilePrefix, "%s/%s", fallback, "Previous.log");
-  std::snprintf(fatalErrorFilePath, sizeof fatalErrorFilePath, "%s/%s", fallback, "FatalError.log");
-  std::snprintf(oldFatalErrorFilePath, sizeof oldFatalErrorFilePath, "%s/old_%s", fallback, "FatalError.log");
+  const char separator = zem::pathSeparator();
+  std::snprintf(currentLogFilePath, sizeof currentLogFilePath, "%s%c%s", fallback, separator, "Current.log");
+  std::snprintf(numberedFilePrefix, sizeof numberedFilePrefix, "%s%c%s", fallback, separator, "Previous.log");
+  std::snprintf(fatalErrorFilePath, sizeof fatalErrorFilePath, "%s%c%s", fallback, separator, "FatalError.log");
+  std::snprintf(oldFatalErrorFilePath, sizeof oldFatalErrorFilePath, "%s%cold_%s", fallback, separator,
+                "FatalError.log");
 }
 
 void GenericLogger::buildFilePaths() {
   char base[kFileNameSize];
   std::snprintf(base, sizeof base, "%s", logFileName);
   if (char* dot = std::strchr(base, '.')) *dot = '\0';
-  std::snprintf(currentLogFilePath, sizeof currentLogFilePath, "%s/%s_%d%s", logDirectory, base, 1, kExtension);
-  std::snprintf(numberedFilePrefix, sizeof numberedFilePrefix, "%s/%s_", logDirectory, base);
-  std::snprintf(fatalErrorFilePath, sizeof fatalErrorFilePath, "%s/%s_FatalError%s", logDirectory, base, kExtension);
-  std::snprintf(oldFatalErrorFilePath, sizeof oldFatalErrorFilePath, "%s/old_%s_FatalError_%s", logDirectory, base,
+  const char separator = zem::pathSeparator();
+  std::snprintf(currentLogFilePath, sizeof currentLogFilePath, "%s%c%s_%d%s", logDirectory, separator, base, 1,
                 kExtension);
+  std::snprintf(numberedFilePrefix, sizeof numberedFilePrefix, "%s%c%s_", logDirectory, separator, base);
+  std::snprintf(fatalErrorFilePath, sizeof fatalErrorFilePath, "%s%c%s_FatalError%s", logDirectory, separator, base,
+                kExtension);
+  std::snprintf(oldFatalErrorFilePath, sizeof oldFatalErrorFilePath, "%s%cold_%s_FatalError_%s", logDirectory,
+                separator, base, kExtension);
 }
 
 bool GenericLogger::numberedFilePath(uint32_t number, char* path) const {

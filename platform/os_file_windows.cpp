@@ -39,8 +39,10 @@ bool osDirectoryCreateTree(const char* path) {
   bool failed = false;
   size_t position = length >= 2 && working[1] == ':' ? 2 : 0;  // past a drive prefix
   for (;;) {
-    char* separator = std::strchr(working + position, '\\');
+    // Windows takes '/' as a separator as well as '\\'.
+    char* separator = std::strpbrk(working + position, "\\/");
     if (separator == nullptr) break;
+    const char separatorChar = *separator;
     const size_t at = static_cast<size_t>(separator - working);
     const bool emptyComponent = at == position;  // a leading or doubled backslash
     position = at + 1;
@@ -51,7 +53,7 @@ bool osDirectoryCreateTree(const char* path) {
     } else if (_mkdir(working) != 0) {
       failed = true;
     }
-    *separator = '\\';
+    *separator = separatorChar;
     if (failed) break;
   }
   if (!failed && !exists(working)) _mkdir(working);

@@ -29,4 +29,9 @@ std::string dataRoot();
 // Backslashes become slashes everywhere.
 std::string nativePath(std::string_view path);
 
+// The separator of native paths that the library joins itself: '/' on POSIX
+// systems, '\' on Windows, so that a path the library shows an operator is
+// written the way the system writes its own.
+char pathSeparator();
+
 }  // namespace zem

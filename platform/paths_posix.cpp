@@ -38,6 +38,8 @@ std::string dataRoot() {
   return root;
 }
 
+char pathSeparator() { return '/'; }
+
 std::string nativePath(std::string_view path) {
   if (!path.empty() && path[0] == '/') return std::string(path);
 

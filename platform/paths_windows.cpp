@@ -27,4 +27,6 @@ std::string dataRoot() {
 // Drive letters are real here: the system's path texts are used as written.
 std::string nativePath(std::string_view path) { return std::string(path); }
 
+char pathSeparator() { return '\\'; }
+
 }  // namespace zem

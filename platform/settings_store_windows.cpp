@@ -93,33 +93,6 @@ RegStatus openKey(RootKey root, std::string_view path, bool create, RegistryKey&
 
 }  // namespace
 
-bool splitKeyName(std::string_view fullName, RootKey& root, std::string& path) {
-  const size_t slash = fullName.find('\\');
-  const auto parsed = parseRootKey(fullName.substr(0, slash));
-  if (!parsed) return false;
-  root = *parsed;
-  path = slash == std::string_view::npos ? std::string() : std::string(fullName.substr(slash + 1));
-  return true;
-}
-
-RegistryKey::~RegistryKey() { close(); }
-
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept
-    : root_(other.root_), path_(std::move(other.path_)), id_(other.id_) {
-  other.id_ = 0;
-}
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    close();
-    root_ = other.root_;
-    path_ = std::move(other.path_);
-    id_ = other.id_;
-    other.id_ = 0;
-  }
-  return *this;
-}
-
 RegStatus RegistryKey::open(RootKey root, std::string_view path, RegistryKey& out) {
   HKEY handle = nullptr;
   RegStatus status = openKey(root, path, false, out, handle);
@@ -173,30 +146,6 @@ RegStatus RegistryKey::queryValue(std::string_view name, RegValue& out) const {
   return RegStatus::ok();
 }
 
-RegStatus RegistryKey::queryDword(std::string_view name, uint32_t& out) const {
-  RegValue value;
-  RegStatus status = queryValue(name, value);
-  if (!status) return status;
-  if (!value.isDword()) {
-    return RegStatus::error(RegError::WrongType, "\"" + std::string(name) + "\" is " + regTypeName(value.type) +
-                                                     ", not REG_DWORD");
-  }
-  out = value.asDword();
-  return RegStatus::ok();
-}
-
-RegStatus RegistryKey::queryString(std::string_view name, std::string& out) const {
-  RegValue value;
-  RegStatus status = queryValue(name, value);
-  if (!status) return status;
-  if (!value.isText()) {
-    return RegStatus::error(RegError::WrongType, "\"" + std::string(name) + "\" is " + regTypeName(value.type) +
-                                                     ", not REG_SZ");
-  }
-  out = value.asText();
-  return RegStatus::ok();
-}
-
 RegStatus RegistryKey::setValue(const RegValue& value) {
   if (!isOpen()) return notOpen();
   if (value.isText() && value.data.end() != std::find(value.data.begin(), value.data.end(), uint8_t{0})) {
@@ -207,14 +156,6 @@ RegStatus RegistryKey::setValue(const RegValue& value) {
   const LONG error = RegSetValueExA(keyHandle(id_), value.name.c_str(), 0, value.type, data.data(),
                                     static_cast<DWORD>(data.size()));
   return error == ERROR_SUCCESS ? RegStatus::ok() : failure(error, "value: \"" + value.name + "\"");
-}
-
-RegStatus RegistryKey::setDword(std::string_view name, uint32_t number) {
-  return setValue(RegValue::dword(std::string(name), number));
-}
-
-RegStatus RegistryKey::setString(std::string_view name, std::string_view text) {
-  return setValue(RegValue::text(std::string(name), text));
 }
 
 RegStatus RegistryKey::deleteValue(std::string_view name) {

@@ -74,11 +74,11 @@ TEST_F(LoggerRegistryTest, ActivationAppliesTheValuesAndWritesBackTheRefusedOnes
 
 // The first update moves the files to the stored directory.
 TEST_F(LoggerRegistryTest, TheStoredDirectoryTakesOverBeforeTheLoggerStarts) {
-  const std::string elsewhere = root.path() + "/elsewhere";
+  const std::string elsewhere = joined(root.path(), "elsewhere");
   ASSERT_TRUE(key().setString("LogPath", elsewhere).isOk());
   start();
   EXPECT_STREQ(logger->getLogDirectory(), elsewhere.c_str());
-  EXPECT_TRUE(exists(elsewhere + "/Registry_Test_1.log"));
+  EXPECT_TRUE(exists(joined(elsewhere, "Registry_Test_1.log")));
 }
 
 TEST_F(LoggerRegistryTest, ChangesWhileRunningAreAppliedAndRefusalsWrittenBack) {
@@ -162,7 +162,7 @@ TEST_F(LoggerRegistryTest, AnUnusableLogPathIsWrittenBackAndNoLineIsLost) {
 // A valid directory changed while running becomes the configured one at once.
 TEST_F(LoggerRegistryTest, AnotherDirectoryWhileRunningIsConfiguredAtOnce) {
   start();
-  const std::string other = root.path() + "/other";
+  const std::string other = joined(root.path(), "other");
   ASSERT_TRUE(key().setString("LogPath", other).isOk());
   EXPECT_TRUE(eventually([&] { return std::string(logger->getDirectoryPath()) == other; }));
   EXPECT_EQ(text("LogPath"), other);

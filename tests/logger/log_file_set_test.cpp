@@ -29,31 +29,38 @@ class WorkingDirectory {
 
 TEST_F(LoggerTest, NamesTheFilesAfterTheDirectoryAndTheBaseName) {
   WorkingDirectory here(root.path());
-  const std::string defaultDirectory = root.path() + "/Corvane/Logs/Pellor";
+  const std::string defaultText = "D:\\Corvane\\Logs\\Pellor";
+  const std::string defaultDirectory = kDrivesAreReal ? defaultText : nativeBelowRoot("Corvane\\Logs\\Pellor");
+  // 256 characters as given; where drives are not real, longer once placed
+  // below the data root.
+  const std::string longName(kDrivesAreReal ? 256 - root.path().size() - 1 : 253, 'm');
+  const std::string longText = kDrivesAreReal ? textBelowRoot(longName) : "D:\\" + longName;
+  const std::string longDirectory = nativeBelowRoot(longName);
   const struct {
     std::string directory, name;
     std::string logDirectory, current, fatal;
   } cases[] = {
-      {directory, "Trace.old.log", directory, directory + "/Trace_1.log", directory + "/Trace_FatalError.log"},
-      {directory, "Trace", directory, directory + "/Trace_1.log", directory + "/Trace_FatalError.log"},
-      {"D:\\Corvane\\Logs\\Pellor", "Tarvo_Provider", defaultDirectory, defaultDirectory + "/Tarvo_Provider_1.log",
-       defaultDirectory + "/Tarvo_Provider_FatalError.log"},
-      {directory, std::string(65, 'n'), directory, defaultDirectory + "/Current.log",
-       defaultDirectory + "/FatalError.log"},
-      {directory, "", directory, defaultDirectory + "/Current.log", defaultDirectory + "/FatalError.log"},
-      {"/" + std::string(256, 'd'), "Trace.log", "Logs", "Logs/Trace_1.log", "Logs/Trace_FatalError.log"},
-      // 256 characters as given, longer once mapped below the data root.
-      {"D:\\" + std::string(253, 'm'), "Trace.log", root.path() + "/" + std::string(253, 'm'),
-       root.path() + "/" + std::string(253, 'm') + "/Trace_1.log",
-       root.path() + "/" + std::string(253, 'm') + "/Trace_FatalError.log"},
-      {"", "Trace.log", "Logs", "Logs/Trace_1.log", "Logs/Trace_FatalError.log"},
+      {directory, "Trace.old.log", directory, path("Trace_1.log"), path("Trace_FatalError.log")},
+      {directory, "Trace", directory, path("Trace_1.log"), path("Trace_FatalError.log")},
+      {defaultText, "Tarvo_Provider", defaultDirectory, joined(defaultDirectory, "Tarvo_Provider_1.log"),
+       joined(defaultDirectory, "Tarvo_Provider_FatalError.log")},
+      {directory, std::string(65, 'n'), directory, joined(defaultDirectory, "Current.log"),
+       joined(defaultDirectory, "FatalError.log")},
+      {directory, "", directory, joined(defaultDirectory, "Current.log"), joined(defaultDirectory, "FatalError.log")},
+      {"/" + std::string(256, 'd'), "Trace.log", "Logs", joined("Logs", "Trace_1.log"),
+       joined("Logs", "Trace_FatalError.log")},
+      {longText, "Trace.log", longDirectory, joined(longDirectory, "Trace_1.log"),
+       joined(longDirectory, "Trace_FatalError.log")},
+      {"", "Trace.log", "Logs", joined("Logs", "Trace_1.log"), joined("Logs", "Trace_FatalError.log")},
   };
+  ASSERT_EQ(longText.size(), 256u);
   for (const auto& c : cases) {
-    GenericLogger logger(c.directory.c_str(), c.name.c_str(), 2, 10, false, 5, options());
-    EXPECT_EQ(logger.getLogDirectory(), c.logDirectory) << c.directory << " " << c.name;
-    EXPECT_EQ(logger.getCurrentLogFilePath(), c.current) << c.name;
-    EXPECT_EQ(logger.getFatalErrorFilePath(), c.fatal) << c.name;
-    EXPECT_STREQ(logger.getDirectoryPath(), c.logDirectory.c_str());
+    // (On the heap: the logger's record pool is larger than a Windows thread's stack.)
+    const auto logger = std::make_unique<GenericLogger>(c.directory.c_str(), c.name.c_str(), 2, 10, false, 5, options());
+    EXPECT_EQ(logger->getLogDirectory(), c.logDirectory) << c.directory << " " << c.name;
+    EXPECT_EQ(logger->getCurrentLogFilePath(), c.current) << c.name;
+    EXPECT_EQ(logger->getFatalErrorFilePath(), c.fatal) << c.name;
+    EXPECT_STREQ(logger->getDirectoryPath(), c.logDirectory.c_str());
   }
   EXPECT_TRUE(fs::is_directory(root.path() + "/Logs")) << "the relative directory is made in the working directory";
 }
@@ -136,9 +143,9 @@ TEST_F(LoggerTest, FilesBeyondTheMaximumGoAtTheSecondFullCheckAndWhenItIsLowered
 }
 
 TEST_F(LoggerTest, ANewDirectoryTakesEffectAtTheNextLine) {
-  const std::string other = root.path() + "/other";
+  const std::string other = joined(root.path(), "other");
   fs::create_directories(other);
-  writeFile(other + "/Trace_1.log", "left by someone\n");
+  writeFile(joined(other, "Trace_1.log"), "left by someone\n");
 
   auto logger = makeLogger();
   ASSERT_TRUE(logger->startLogging());
@@ -157,11 +164,11 @@ TEST_F(LoggerTest, ANewDirectoryTakesEffectAtTheNextLine) {
   EXPECT_NE(first.find("written in the first directory"), std::string::npos);
   EXPECT_NE(first.find("the line that moves the set"), std::string::npos);
   EXPECT_EQ(first.find("written in the second directory"), std::string::npos);
-  EXPECT_EQ(read(other + "/Trace_2.log"), "left by someone\n") << "the new directory's files are rotated";
-  const std::vector<std::string> second = lines(other + "/Trace_1.log");
+  EXPECT_EQ(read(joined(other, "Trace_2.log")), "left by someone\n") << "the new directory's files are rotated";
+  const std::vector<std::string> second = lines(joined(other, "Trace_1.log"));
   ASSERT_FALSE(second.empty());
   EXPECT_NE(second[0].find("\tINFO \tTime Zone = "), std::string::npos) << second[0];
-  const std::string secondText = read(other + "/Trace_1.log");
+  const std::string secondText = read(joined(other, "Trace_1.log"));
   EXPECT_NE(secondText.find("written in the second directory"), std::string::npos);
   EXPECT_NE(secondText.find("Logging Ended"), std::string::npos);
   EXPECT_STREQ(logger->getLogDirectory(), other.c_str());
@@ -192,7 +199,7 @@ TEST_F(LoggerTest, ADirectoryWithoutRoomForTheFilesIsRevertedAndNoLineIsLost) {
 
 TEST_F(LoggerTest, AnOversizedFatalErrorFileIsReplaced) {
   constexpr uintmax_t kLimit = 52428800;
-  constexpr uintmax_t kEntryLine = 23 + 1 + 5 + 1 + 2;  // time, tab, "FATAL", tab, "X\n"
+  constexpr uintmax_t kEntryLine = 23 + 1 + 5 + 1 + 1 + kLineEnd.size();  // time, tab, "FATAL", tab, "X", line end
   fs::create_directories(directory);
   const std::string fatal = path("Trace_FatalError.log");
   const std::string older = path("old_Trace_FatalError_.log");

@@ -15,7 +15,11 @@
 #include <vector>
 
 #include "logger/generic_logger.h"
+#include "support/path_texts.h"
 #include "support/temp_root.h"
+
+using zem::test::kDrivesAreReal;
+using zem::test::kLineEnd;
 
 // Reaches inside the logger where a test must set up a state that is hard to
 // reach from outside (records in use).
@@ -27,7 +31,7 @@ struct GenericLoggerTestAccess {
 class LoggerTest : public testing::Test {
  protected:
   zem::test::TempRoot root;
-  const std::string directory = root.path() + "/logs";
+  const std::string directory = joined(root.path(), "logs");
   std::atomic<uint64_t> freeMegabytes{100000};
   std::atomic<bool> freeSpaceKnown{true};
 
@@ -47,7 +51,13 @@ class LoggerTest : public testing::Test {
     return std::make_unique<GenericLogger>(directory.c_str(), name, level, sizeInMegs, false, files, loggerOptions);
   }
 
-  std::string path(const std::string& name) const { return directory + "/" + name; }
+  std::string path(const std::string& name) const { return joined(directory, name); }
+
+  static std::string joined(const std::string& directory, const std::string& name) {
+    return zem::test::joinedPath(directory, name);
+  }
+  std::string textBelowRoot(const std::string& relative) const { return zem::test::textBelowRoot(root, relative); }
+  std::string nativeBelowRoot(const std::string& relative) const { return zem::test::nativeBelowRoot(root, relative); }
 
   static std::string read(const std::string& file) {
     std::ifstream in(file);

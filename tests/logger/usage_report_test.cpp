@@ -68,8 +68,8 @@ TEST_F(LoggerTest, UsageReportBeforeAnyMessage) {
       "0 ---- FATAL\n1 ---- WARN \n2 ---- INFO \n3 ---- DEBUG\n4 ---- TRACE\n5 ---- TRC_1\n6 ---- TRC_2\n7 ---- TRC_3\n"
       "\nLog Directories and Files\n-------------------------\n"
       "Log File Dir Name      = " + directory + "\n"
-      "Log File Name          = " + directory + "/Trace_1.log\n"
-      "Fatal Error File Name  = " + directory + "/Trace_FatalError.log\n"
+      "Log File Name          = " + path("Trace_1.log") + "\n"
+      "Fatal Error File Name  = " + path("Trace_FatalError.log") + "\n"
       "\n*********** GenericLogger Settings End ***********\n\n"
       "Time Taken To Log Usage Info : N ms\n"
       "\n----------- Logger Usage Information End -----------\n\n";

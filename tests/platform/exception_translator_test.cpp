@@ -16,30 +16,21 @@
 
 #include "platform/exception_translator.h"
 #include "platform/gll_se_exception.h"
+#include "fault_run.h"
 #include "platform/os.h"
 #include "support/stdout_capture.h"
 #include "support/temp_root.h"
 
 namespace {
 
+using namespace fault_run;
 using zem::test::TempRoot;
 
-// ---- Faults. Kept out of line and away from the sanitizers' own checks, so
-// that each really executes the faulting instruction.
+// ---- Faults beyond those of fault_run.h: a call to an unmapped address and
+// a stack overflow.
 
-volatile int* volatile nullTarget = nullptr;
-volatile int zeroDivisor = 0;
-volatile int dividend = 7;
 using Procedure = int (*)();
 Procedure volatile strayTarget = reinterpret_cast<Procedure>(0x10);
-
-// Results go to a volatile sink, so that no computation can be dropped and no
-// call becomes a tail jump.
-volatile int sink = 0;
-
-__attribute__((noinline, no_sanitize("undefined"))) void readAddressZero() { sink = *nullTarget; }
-
-__attribute__((noinline, no_sanitize("undefined"))) void divideByZero() { sink = dividend / zeroDivisor; }
 
 __attribute__((noinline)) void callUnmapped() { sink = strayTarget(); }
 
@@ -49,62 +40,6 @@ __attribute__((noinline)) int recurse(int depth) {
   volatile char frame[200];
   frame[0] = static_cast<char>(depth);
   return recurseNext(depth + 1) + frame[0];
-}
-
-struct SetOnDestroy {
-  bool& flag;
-  ~SetOnDestroy() { flag = true; }
-};
-
-// ---- Running faults on a thread of their own.
-
-struct Outcome {
-  enum Kind { Nothing, Translated, BareCode, Other } kind = Nothing;
-  uint32_t code = 0;
-  std::string description;
-};
-
-struct FaultRun {
-  std::vector<std::function<void()>> faults;
-  bool install = true;
-  bool installed = false;
-  OsThreadId threadId = 0;
-  std::vector<Outcome> outcomes;
-};
-
-uint32_t faultThread(void* argument) {
-  FaultRun& run = *static_cast<FaultRun*>(argument);
-  run.installed = run.install && installExceptionTranslator();
-  for (const std::function<void()>& fault : run.faults) {
-    Outcome outcome;
-    try {
-      fault();
-    } catch (GLL_SE_Exception* exception) {
-      outcome.kind = Outcome::Translated;
-      outcome.code = exception->code;
-      outcome.description = exception->description != nullptr ? exception->description : "(null)";
-      delete exception;
-    } catch (unsigned int code) {
-      outcome.kind = Outcome::BareCode;
-      outcome.code = code;
-    } catch (...) {
-      outcome.kind = Outcome::Other;
-    }
-    run.outcomes.push_back(outcome);
-  }
-  if (run.installed) removeExceptionTranslator();
-  return 0;
-}
-
-// Runs the faults in order on one new thread (65536-byte stack) and waits for it.
-FaultRun runFaults(std::vector<std::function<void()>> faults) {
-  FaultRun run;
-  run.faults = std::move(faults);
-  OsThreadHandle handle = nullptr;
-  if (!osThreadCreate(faultThread, &run, 0, &run.threadId, &handle)) return run;
-  osThreadWait(handle, OS_WAIT_FOREVER);
-  osThreadClose(handle);
-  return run;
 }
 
 std::string reportFile(const TempRoot& root, OsThreadId threadId) {

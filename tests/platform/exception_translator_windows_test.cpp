@@ -11,71 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "fault_run.h"
 #include "platform/exception_translator.h"
-#include "platform/gll_se_exception.h"
 #include "platform/os.h"
 
 namespace {
 
-volatile int* volatile nullTarget = nullptr;
-volatile int zeroDivisor = 0;
-volatile int dividend = 7;
-volatile int sink = 0;
+using namespace fault_run;
 
-__attribute__((noinline)) void readAddressZero() { sink = *nullTarget; }
-__attribute__((noinline)) void divideByZero() { sink = dividend / zeroDivisor; }
 __attribute__((noinline)) void raiseUnknownCode() { RaiseException(0xE0000001, 0, 0, nullptr); }
-
-struct SetOnDestroy {
-  bool& flag;
-  ~SetOnDestroy() { flag = true; }
-};
-
-struct Outcome {
-  enum Kind { Nothing, Translated, BareCode, Other } kind = Nothing;
-  uint32_t code = 0;
-  std::string description;
-};
-
-struct FaultRun {
-  std::vector<std::function<void()>> faults;
-  bool installed = false;
-  OsThreadId threadId = 0;
-  std::vector<Outcome> outcomes;
-};
-
-uint32_t faultThread(void* argument) {
-  FaultRun& run = *static_cast<FaultRun*>(argument);
-  run.installed = installExceptionTranslator();
-  for (const std::function<void()>& fault : run.faults) {
-    Outcome outcome;
-    try {
-      fault();
-    } catch (GLL_SE_Exception* exception) {
-      outcome.kind = Outcome::Translated;
-      outcome.code = exception->code;
-      outcome.description = exception->description != nullptr ? exception->description : "(null)";
-      delete exception;
-    } catch (unsigned int code) {
-      outcome.kind = Outcome::BareCode;
-      outcome.code = code;
-    } catch (...) {
-      outcome.kind = Outcome::Other;
-    }
-    run.outcomes.push_back(outcome);
-  }
-  return 0;
-}
-
-FaultRun runFaults(std::vector<std::function<void()>> faults) {
-  FaultRun run;
-  run.faults = std::move(faults);
-  OsThreadHandle handle = nullptr;
-  if (!osThreadCreate(faultThread, &run, 0, &run.threadId, &handle)) return run;
-  osThreadWait(handle, OS_WAIT_FOREVER);
-  osThreadClose(handle);
-  return run;
-}
 
 std::string reportFile(OsThreadId threadId) {
   char name[64];
