@@ -12,6 +12,7 @@
 #include "platform/os.h"
 #include "support/path_texts.h"
 #include "support/temp_root.h"
+#include "support/text_files.h"
 
 namespace fs = std::filesystem;
 
@@ -19,13 +20,8 @@ namespace {
 
 using zem::test::kDrivesAreReal;
 using zem::test::TempRoot;
-
-void writeFile(const std::string& path, const std::string& content) { std::ofstream(path) << content; }
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zem::test::readFile;
+using zem::test::writeFile;
 
 // The path text of a file or folder below the root, and its native path.
 class RootFiles {

@@ -15,19 +15,15 @@
 
 #include "platform/os.h"
 #include "support/temp_root.h"
+#include "support/text_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using zem::test::TempRoot;
-
-void writeFile(const std::string& path, const std::string& content) { std::ofstream(path) << content; }
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zem::test::readFile;
+using zem::test::writeFile;
 
 // Runs a block with TZ set to the given zone, then puts the old one back.
 class ZoneForTest {
