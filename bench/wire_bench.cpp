@@ -56,7 +56,7 @@ class RawPingPong {
       rpc::TcpSocket socket = listener_.accept();
       socket.setNoDelay();
       std::vector<uint8_t> in(requestBytes), out(responseBytes, 0x5A);
-      while (socket.receiveExact(in, rpc::TcpSocket::kNoLimit).isOk() && socket.sendAll(out).isOk()) {
+      while (socket.receiveExact(in).isOk() && socket.sendAll(out).isOk()) {
       }
     });
     client_.open("127.0.0.1", listener_.port());
@@ -71,7 +71,7 @@ class RawPingPong {
   }
   void roundTrip() {
     client_.sendAll(request_);
-    client_.receiveExact(response_, rpc::TcpSocket::kNoLimit);
+    client_.receiveExact(response_);
   }
 
  private:

@@ -15,7 +15,8 @@ ExchangeResult badAnswer(const rpc::NdrReader& in) {
 
 }  // namespace
 
-ExchangeClient::ExchangeClient(rpc::ClientOptions options) : options_(options) {}
+ExchangeClient::ExchangeClient(rpc::ClientOptions options, ExchangeDeadlines deadlines)
+    : options_(options), deadlines_(deadlines) {}
 
 ExchangeClient::~ExchangeClient() = default;
 
@@ -49,6 +50,11 @@ void ExchangeClient::forgetContext(const ProviderContext& context) {
   contexts_.erase(context.toHandle().uuid);
 }
 
+size_t ExchangeClient::knownContexts() const {
+  std::lock_guard lock(mutex_);
+  return contexts_.size();
+}
+
 ExchangeClient::ContextRoute ExchangeClient::routeOf(const ProviderContext& context) const {
   std::lock_guard lock(mutex_);
   const auto found = contexts_.find(context.toHandle().uuid);
@@ -60,11 +66,22 @@ ExchangeResult ExchangeClient::invoke(const ContextRoute& route, ExchangeOp op, 
                                       uint64_t* usedGroup) {
   rpc::CallSettings settings;
   settings.cancel = cancel;
-  settings.timeLimitMs = timeLimitMs;
+  settings.timeLimitMs = timeLimitMs > 0 ? timeLimitMs : deadlineOf(op);
   settings.groupSerial = route.groupSerial;
   ExchangeResult result;
   result.status = route.association->call(static_cast<uint16_t>(op), request, response, settings, usedGroup);
   return result;
+}
+
+int ExchangeClient::deadlineOf(ExchangeOp op) const {
+  switch (op) {
+    case ExchangeOp::RegisterProvider: return deadlines_.registerMs;
+    case ExchangeOp::DeRegisterProvider: return deadlines_.deRegisterMs;
+    case ExchangeOp::GetMessageBridge: return deadlines_.fetchMs;
+    case ExchangeOp::SendCompletion: return deadlines_.completionMs;
+    case ExchangeOp::KeepAlive: return deadlines_.keepAliveMs;
+  }
+  return deadlines_.registerMs;
 }
 
 ExchangeResult ExchangeClient::registerProvider(ProviderContext* context, int32_t registrationId,
@@ -123,7 +140,7 @@ ExchangeResult ExchangeClient::deRegisterProvider(ProviderContext* context, rpc:
 
 ExchangeResult ExchangeClient::Zem_GetMessageBridge(const ProviderContext& context, int16_t reserved,
                                                     MessageRecord* record, MessageData* data,
-                                                    rpc::Cancellation* cancel) {
+                                                    rpc::Cancellation* cancel, int timeLimitMs) {
   if (record == nullptr || data == nullptr) return refused("no place for the message");
   if (context.isNull()) return refused("null context");
   const ContextRoute route = routeOf(context);
@@ -133,7 +150,7 @@ ExchangeResult ExchangeClient::Zem_GetMessageBridge(const ProviderContext& conte
   writeProviderContext(out, context);
   out.i16(reserved);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(route, ExchangeOp::GetMessageBridge, out.data(), answer, cancel);
+  ExchangeResult result = invoke(route, ExchangeOp::GetMessageBridge, out.data(), answer, cancel, timeLimitMs);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);
@@ -148,7 +165,8 @@ ExchangeResult ExchangeClient::Zem_GetMessageBridge(const ProviderContext& conte
 }
 
 ExchangeResult ExchangeClient::sendCompletion(const ProviderContext& context, const MessageRecord& record,
-                                              const MessageData& data, rpc::Cancellation* cancel) {
+                                              const MessageData& data, rpc::Cancellation* cancel,
+                                              int timeLimitMs) {
   if (context.isNull()) return refused("null context");
   const ContextRoute route = routeOf(context);
   if (!route.association) return refused("unknown context");
@@ -158,7 +176,7 @@ ExchangeResult ExchangeClient::sendCompletion(const ProviderContext& context, co
   writeMessageRecord(out, record);
   writeMessageData(out, data);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(route, ExchangeOp::SendCompletion, out.data(), answer, cancel);
+  ExchangeResult result = invoke(route, ExchangeOp::SendCompletion, out.data(), answer, cancel, timeLimitMs);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);
@@ -166,7 +184,7 @@ ExchangeResult ExchangeClient::sendCompletion(const ProviderContext& context, co
   return result;
 }
 
-ExchangeResult ExchangeClient::keepAlive(const ProviderContext& context, rpc::Cancellation* cancel) {
+ExchangeResult ExchangeClient::keepAlive(const ProviderContext& context, rpc::Cancellation* cancel, int timeLimitMs) {
   if (context.isNull()) return refused("null context");
   const ContextRoute route = routeOf(context);
   if (!route.association) return refused("unknown context");
@@ -174,7 +192,7 @@ ExchangeResult ExchangeClient::keepAlive(const ProviderContext& context, rpc::Ca
   rpc::NdrWriter out;
   writeProviderContext(out, context);
   std::vector<uint8_t> answer;
-  ExchangeResult result = invoke(route, ExchangeOp::KeepAlive, out.data(), answer, cancel);
+  ExchangeResult result = invoke(route, ExchangeOp::KeepAlive, out.data(), answer, cancel, timeLimitMs);
   if (result.raised()) return result;
 
   rpc::NdrReader in(answer);

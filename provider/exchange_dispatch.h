@@ -19,6 +19,15 @@ struct ExchangeReply {
   static ExchangeReply withResult(int16_t value) { return {rpc::Outcome::reply(), value}; }
   static ExchangeReply fault(uint32_t status) { return {rpc::Outcome::fault(status), 0}; }
   static ExchangeReply drop() { return {rpc::Outcome::drop(), 0}; }
+  static ExchangeReply hold() { return {rpc::Outcome::hold(), 0}; }
+  // This reply sent at bytesPerSecond (0: at once), and only its first
+  // answerBytes bytes (-1: all); see rpc::Outcome.
+  ExchangeReply paced(int bytesPerSecond, int64_t answerBytes) const {
+    ExchangeReply reply = *this;
+    reply.outcome.paceBytesPerSecond = bytesPerSecond;
+    reply.outcome.answerBytes = answerBytes;
+    return reply;
+  }
 };
 
 // What a server program does in each procedure. Methods run on the thread
@@ -40,6 +49,8 @@ class ExchangeManager {
   virtual ExchangeReply sendCompletion(rpc::ServerCall& call, const std::shared_ptr<rpc::ContextObject>& object,
                                        const MessageRecord& record, const MessageData& data) = 0;
   virtual ExchangeReply keepAlive(rpc::ServerCall& call, const std::shared_ptr<rpc::ContextObject>& object) = 0;
+  // How a bind is answered (rpc::ServerInterface::answerBind).
+  virtual rpc::Outcome answerBind() { return rpc::Outcome::reply(); }
 };
 
 class ExchangeDispatcher : public rpc::ServerInterface {
@@ -49,6 +60,7 @@ class ExchangeDispatcher : public rpc::ServerInterface {
   rpc::SyntaxId syntax() const override { return exchangeInterfaceId(); }
   uint16_t operationCount() const override { return kExchangeOperationCount; }
   rpc::Outcome invoke(rpc::ServerCall& call, uint16_t opnum, rpc::NdrReader& in, rpc::NdrWriter& out) override;
+  rpc::Outcome answerBind() override { return manager_->answerBind(); }
 
  private:
   std::shared_ptr<ExchangeManager> manager_;

@@ -2,6 +2,7 @@
 // a provider is registered and connected it follows the queue limit in the
 // settings store and tells the server the provider is alive. A failure
 // becomes one error event, after which the provider counts as disconnected.
+// A mute server is one such failure: the keepAlive fails at its deadline.
 #include <new>
 
 #include "provider/provider_settings.h"
@@ -21,16 +22,11 @@ void clZemlink::providerKeepAliveThread(ProviderThread& self) {
     const ExchangeResult result = m_Binding.keepAlive(context, &self.cancellation());
     if (self.stopRequested()) break;
     if (result.succeeded()) continue;
-    // A failure that concerns a registration which has ended meanwhile (a
-    // de-registration, or the pump's re-registration under a new context)
-    // says nothing about the connection of the current one: no event.
-    const auto registrationEnded = [&] { return m_ProviderId == -1 || !(m_Context.get() == context); };
+    // A call past its deadline (a server that keeps the connection and
+    // says nothing) is a raised call like a broken connection.
     if (result.raised()) {
       traceOn("providerMsgThread Exception occurred on a call to the bridge..\n");
-      if (!registrationEnded() && publish(makeEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER), &self)) {
-        m_ServerConnected = false;
-        traceOn("providerMsgThread Exception from HalcynBridge\n");
-      }
+      if (reportConnectionLost(self, context)) traceOn("providerMsgThread Exception from HalcynBridge\n");
       continue;
     }
 
@@ -39,10 +35,7 @@ void clZemlink::providerKeepAliveThread(ProviderThread& self) {
     if (result.value == TARVO_ERROR_SERVER_CONNECT) {
       traceOn("providerMsgThread - RPC rewturn was TARVO_ERROR_SERVER_CONNECT.. \n");
     }
-    if (registrationEnded()) continue;
-    if (!publish(makeEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER), &self)) continue;
-    m_ServerConnected = false;
-    traceOn("providerMsgThread Exception from HalcynServer\n");
+    if (reportConnectionLost(self, context)) traceOn("providerMsgThread Exception from HalcynServer\n");
   }
 }
 

@@ -1,10 +1,20 @@
 // The message pump: fetches messages from the server while a provider is
 // registered and connected, turns each into a container and queues it for
-// the application; re-registers when the server reports the connection lost.
+// the application; re-registers when the server reports the connection
+// lost, and reports a server that lets a fetch pass its deadline.
 #include <new>
 
 #include "provider/exchange_text.h"
 #include "provider/zemlink_provider.h"
+
+namespace {
+
+// A call that passed its deadline, connecting or waiting for its answer.
+bool pastDeadline(const rpc::Status& status) {
+  return status.code() == rpc::StatusCode::Timeout || status.code() == rpc::StatusCode::ConnectTimeout;
+}
+
+}  // namespace
 
 void clZemlink::providerMsgThread(ProviderThread& self) {
   while (self.sleepFor(timings_.pumpCycleMs)) {
@@ -22,6 +32,12 @@ void clZemlink::providerMsgThread(ProviderThread& self) {
     if (self.stopRequested()) break;
     if (result.raised()) {
       trace("WINAPI clZemlink::providerMsgThread() - caught exception");
+      // A fetch past its deadline: the server holds the connection and says
+      // nothing. That is a lost connection, as a failed keep-alive is.
+      if (pastDeadline(result.status)) {
+        reportConnectionLost(self, context);
+        continue;
+      }
       self.sleepFor(timings_.failurePauseMs);
       continue;
     }
@@ -48,7 +64,7 @@ void clZemlink::reRegister(ProviderThread& self) {
     // while the lock was taken; then there is nothing to restore.
     if (!self.stopRequested() && providerId != -1 && m_ProviderId == providerId) {
       // The server calls are bounded: they hold the lock every export needs.
-      result = registerLocked(static_cast<uint32_t>(providerId), &self.cancellation(), timings_.boundedCallMs);
+      result = registerLocked(static_cast<uint32_t>(providerId), timings_.boundedCallMs);
       if (result != ZEM_SUCCESS && m_ProviderId == -1 && !self.stopRequested()) {
         // Left unregistered without a word, the application would wait for
         // messages for ever. The provider stays registered but disconnected,

@@ -88,7 +88,7 @@ int32_t clZemlink::sendCompletion(const ZemContainerHandle* handleRef) {
     traceOn("\n");
   }
 
-  const ExchangeResult result = m_Binding.sendCompletion(m_Context.get(), record, data);
+  const ExchangeResult result = m_Binding.sendCompletion(m_Context.get(), record, data, &m_GuardedCall);
   if (result.raised()) {
     traceOn("sendCompletion Exception HalcynBridge Return\n");
     return ZEM_ERROR_SERVER;

@@ -7,11 +7,12 @@
 namespace {
 
 // Runs the operation on the current provider; without one (before the
-// library is loaded or after it is unloaded) the library is not ready.
+// library is loaded, or once its unload has begun) the library is not ready.
+// The provider stays until the operation has returned.
 template <typename Operation>
 int32_t onProvider(int32_t failure, Operation operation) {
-  clZemlink* provider = clZemlink::current();
-  if (provider == nullptr) return ZEM_ERROR_NOT_READY;
+  const clZemlink::ExportCall provider;
+  if (!provider) return ZEM_ERROR_NOT_READY;
   try {
     return operation(*provider);
   } catch (...) {

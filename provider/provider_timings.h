@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "provider/exchange_client.h"
+
 struct ProviderTimings {
   int64_t pumpCycleMs = 30;        // sleep between two fetches of the message pump
   int64_t failurePauseMs = 2000;   // pause after a failed or raising fetch
@@ -16,6 +18,8 @@ struct ProviderTimings {
   // server that has not answered by then is treated like one that cannot
   // be reached, and it runs the registration down once the connections close.
   int boundedCallMs = 5000;
+  // The deadline of each call to the server (see exchange_client.h).
+  ExchangeDeadlines deadlines;
 
   int64_t tracePollMs = 4000;      // the trace facade's look at "IsLogTrace" when it cannot watch the key
 };

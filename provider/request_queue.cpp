@@ -29,7 +29,7 @@ uint64_t RequestQueue::resetCount() const {
 
 ZemContainerHandle RequestQueue::takeLocked(std::unique_lock<std::mutex>& lock, int64_t timeoutMs,
                                             uint64_t resetsAtStart) {
-  const auto ready = [&] { return !entries_.empty() || resets_ != resetsAtStart; };
+  const auto ready = [&] { return !entries_.empty() || resets_ != resetsAtStart || closed_; };
   if (timeoutMs != 0 && !ready()) {
     waiters_.fetch_add(1, std::memory_order_acq_rel);
     if (timeoutMs < 0) {
@@ -39,7 +39,7 @@ ZemContainerHandle RequestQueue::takeLocked(std::unique_lock<std::mutex>& lock, 
     }
     waiters_.fetch_sub(1, std::memory_order_acq_rel);
   }
-  if (entries_.empty() || resets_ != resetsAtStart) return 0;
+  if (entries_.empty() || resets_ != resetsAtStart || closed_) return 0;
   const ZemContainerHandle handle = entries_.front();
   entries_.pop_front();
   count_.store(static_cast<int32_t>(entries_.size()), std::memory_order_relaxed);
@@ -60,6 +60,14 @@ void RequestQueue::reset() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++resets_;
+  }
+  available_.notify_all();
+}
+
+void RequestQueue::close() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
   }
   available_.notify_all();
 }

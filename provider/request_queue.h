@@ -37,6 +37,8 @@ class RequestQueue {
   void drain(const std::function<void(ZemContainerHandle)>& destroy);
   // Ends every wait in progress: those takers get 0.
   void reset();
+  // For good: every take, waiting or not, gets 0 at once from now on.
+  void close();
   // How many takers are waiting right now.
   int32_t waiters() const { return waiters_.load(std::memory_order_acquire); }
 
@@ -47,6 +49,7 @@ class RequestQueue {
   std::condition_variable available_;
   std::deque<ZemContainerHandle> entries_;
   uint64_t resets_ = 0;
+  bool closed_ = false;
   std::atomic<int32_t> count_{0};
   std::atomic<int32_t> waiters_{0};
 };

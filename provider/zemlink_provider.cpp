@@ -14,7 +14,11 @@
 
 namespace {
 
-std::atomic<clZemlink*> currentProvider{nullptr};
+// The provider the exports use, and the lock that lets an export count
+// itself in before the provider can go (a std::mutex is destroyed without
+// a system call, so it serves until the library's last moment).
+std::mutex exportsMutex;
+clZemlink* currentProvider = nullptr;  // guarded by exportsMutex
 
 constexpr const char* kLoggerName = "Tarvo_Provider";
 constexpr size_t kAddressLimit = 1024;  // an address this long or longer is refused
@@ -24,17 +28,36 @@ constexpr size_t kAddressLimit = 1024;  // an address this long or longer is ref
 clZemlink::clZemlink(zem::ContainerRuntime& containers, ProviderTimings timings, rpc::ClientOptions clientOptions)
     : m_Trace(timings.tracePollMs),
       m_MaxQueue(zem::kDefaultQueueLimit),
-      m_Binding(clientOptions),
+      m_Binding(clientOptions, timings.deadlines),
       containers_(containers),
       timings_(timings) {
-  clZemlink* none = nullptr;
-  currentProvider.compare_exchange_strong(none, this);
+  std::lock_guard<std::mutex> lock(exportsMutex);
+  if (currentProvider == nullptr) currentProvider = this;
 }
 
 clZemlink::~clZemlink() {
+  // No export enters from here on, and those inside are ended quickly: a
+  // call to the server made under the provider lock is cancelled, as are
+  // the provider threads' calls, and waits for an event end.
+  {
+    std::lock_guard<std::mutex> lock(exportsMutex);
+    closing_ = true;
+    if (currentProvider == this) currentProvider = nullptr;
+  }
+  m_GuardedCall.cancel();
+  m_Queue.close();
+  requestThreadsStop();
+  // Nothing is freed while an application thread is still inside. The
+  // longest any of them takes now is a ZemlinkDeInit in its bounded
+  // de-registration.
+  {
+    std::unique_lock<std::mutex> lock(exportsMutex);
+    callersGone_.wait(lock, [this] { return callers_ == 0; });
+  }
   {
     std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
-    deRegisterLocked(nullptr, timings_.boundedCallMs);
+    m_GuardedCall.reset();
+    deRegisterLocked(timings_.boundedCallMs);
   }
   m_ProviderId = -1;
   m_Initialized = false;
@@ -44,11 +67,26 @@ clZemlink::~clZemlink() {
   stopAllThreads();
   m_Queue.reset();
   emptyQueue();
-  clZemlink* self = this;
-  currentProvider.compare_exchange_strong(self, nullptr);
 }
 
-clZemlink* clZemlink::current() { return currentProvider.load(); }
+clZemlink* clZemlink::current() {
+  std::lock_guard<std::mutex> lock(exportsMutex);
+  return currentProvider;
+}
+
+clZemlink::ExportCall::ExportCall() {
+  std::lock_guard<std::mutex> lock(exportsMutex);
+  if (currentProvider == nullptr || currentProvider->closing_) return;
+  provider_ = currentProvider;
+  ++provider_->callers_;
+}
+
+clZemlink::ExportCall::~ExportCall() {
+  if (provider_ == nullptr) return;
+  std::lock_guard<std::mutex> lock(exportsMutex);
+  // Told while the lock is held: once it is released, the provider may go.
+  if (--provider_->callers_ == 0 && provider_->closing_) provider_->callersGone_.notify_all();
+}
 
 ProviderContext clZemlink::ContextCell::get() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -98,9 +136,15 @@ int32_t clZemlink::initializeComm(int32_t reserved, const char* serverAddress) {
 int32_t clZemlink::deInitializeComm() {
   std::lock_guard<std::mutex> bind(bindMutex_);
   traceOn("deInitializeComm: Deregister the provider %d\n", m_ProviderId.load());
+  // Another thread's call to the server under the provider lock (a
+  // registration, a completion, the pump's re-registration) would hold the
+  // de-registration up until the server lets it go: it is cancelled, and so
+  // is any that takes the lock before this thread does.
+  m_GuardedCall.cancel();
   {
     std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
-    deRegisterLocked(nullptr, timings_.boundedCallMs);
+    m_GuardedCall.reset();
+    deRegisterLocked(timings_.boundedCallMs);
   }
   dropContext();
   m_Initialized = false;
@@ -120,11 +164,11 @@ int32_t clZemlink::registerProvider(uint32_t providerId) {
   return registerLocked(providerId);
 }
 
-int32_t clZemlink::registerLocked(uint32_t providerId, rpc::Cancellation* cancel, int timeLimitMs) {
+int32_t clZemlink::registerLocked(uint32_t providerId, int timeLimitMs) {
   traceOn("registerProvider\n");
   if (!m_Initialized) return ZEM_ERROR_NOT_READY;
   if (m_ProviderId != -1) {
-    const int32_t result = deRegisterLocked(cancel, timeLimitMs);
+    const int32_t result = deRegisterLocked(timeLimitMs);
     // Without a context there is nothing left to end on the server (a
     // re-registration failed after its de-registration step): go on.
     if (result != ZEM_SUCCESS && result != ZEM_ERROR_NO_CONTEXT) return result;
@@ -133,10 +177,14 @@ int32_t clZemlink::registerLocked(uint32_t providerId, rpc::Cancellation* cancel
   ProviderContext context = m_Context.get();
   const ExchangeResult result =
       m_Binding.registerProvider(&context, static_cast<int32_t>(providerId), vendorProviderNames(),
-                                 defaultRegistrationFlags(), cancel, timeLimitMs);
+                                 defaultRegistrationFlags(), &m_GuardedCall, timeLimitMs);
   if (result.raised()) return ZEM_ERROR_CONNECT;
   m_Context.set(context);
   if (result.value != 0) {
+    // A refusal that still brought a context: nothing will use or end that
+    // registration, so the client forgets it, and with it the association
+    // it kept open; the server runs it down once that association closes.
+    if (!context.isNull()) m_Binding.forgetContext(context);
     traceOn("registerProvider Exception Return\n");
     return ZEM_ERROR_CONNECT;
   }
@@ -160,7 +208,7 @@ int32_t clZemlink::deRegisterProvider() {
   return deRegisterLocked();
 }
 
-int32_t clZemlink::deRegisterLocked(rpc::Cancellation* cancel, int timeLimitMs) {
+int32_t clZemlink::deRegisterLocked(int timeLimitMs) {
   m_ServerConnected = false;
   traceOn("deRegisterProvider\n");
   if (!m_Initialized) return ZEM_ERROR_NOT_READY;
@@ -169,7 +217,7 @@ int32_t clZemlink::deRegisterLocked(rpc::Cancellation* cancel, int timeLimitMs) 
   ProviderContext context = m_Context.get();
   if (context.isNull()) return ZEM_ERROR_NO_CONTEXT;
 
-  const ExchangeResult result = m_Binding.deRegisterProvider(&context, cancel, timeLimitMs);
+  const ExchangeResult result = m_Binding.deRegisterProvider(&context, &m_GuardedCall, timeLimitMs);
   if (result.status.code() == rpc::StatusCode::GroupEnded) {
     // Every connection the registration was made on has closed (the server
     // restarted, or dropped them): the server has run the context down,
@@ -238,6 +286,13 @@ bool clZemlink::retireMessagePump() {
   return true;
 }
 
+void clZemlink::requestThreadsStop() {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  for (auto& pump : retiredPumps_) pump->requestStop();
+  if (m_MsgThread) m_MsgThread->requestStop();
+  if (m_KeepAliveThread) m_KeepAliveThread->requestStop();
+}
+
 void clZemlink::stopAllThreads() {
   std::vector<std::unique_ptr<ProviderThread>> threads;
   {
@@ -275,6 +330,19 @@ bool clZemlink::publish(ZemContainerHandle handle, ProviderThread* from) {
   if (from->runUnlessStopped([&] { m_Queue.append(handle); })) return true;
   containers_.table().destroy(handle);
   return false;
+}
+
+bool clZemlink::reportConnectionLost(ProviderThread& self, const ProviderContext& context) {
+  if (m_ProviderId == -1 || !(m_Context.get() == context)) return false;
+  const ZemContainerHandle event = makeEvent(ZEM_MSG_ERROR, ZEM_ERROR_SERVER);
+  if (event == 0) return false;  // tried again at the next failure
+  // The pump and the keep-alive thread may both see the loss: one event.
+  bool connected = true;
+  if (!m_ServerConnected.compare_exchange_strong(connected, false)) {
+    containers_.table().destroy(event);
+    return false;
+  }
+  return publish(event, &self);
 }
 
 void clZemlink::emptyQueue() {

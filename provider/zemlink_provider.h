@@ -19,11 +19,19 @@
 //                  other; it may be held while m_Guard is taken, never the
 //                  other way round.
 //   threadsMutex_  the thread objects; innermost.
+//
+// Bounds: ZemlinkDeInit and the unload never wait behind another thread's
+// call to the server. They cancel the call made under m_Guard (and any
+// that starts before they hold m_Guard), and end their own de-registration
+// after boundedCallMs. The unload also turns away new exports, ends waits
+// for events and the provider threads' calls, and frees nothing until every
+// export that was inside has returned.
 // The provider threads read the state fields as atomic values, once a cycle,
 // and never take m_Guard except for the pump's re-registration.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
@@ -54,6 +62,22 @@ class clZemlink {
 
   static clZemlink* current();
 
+  // One export's use of the current provider: while it lives, the provider
+  // is not destroyed. Empty (false) when there is no current provider or it
+  // is being destroyed.
+  class ExportCall {
+   public:
+    ExportCall();
+    ~ExportCall();
+    ExportCall(const ExportCall&) = delete;
+    ExportCall& operator=(const ExportCall&) = delete;
+    explicit operator bool() const { return provider_ != nullptr; }
+    clZemlink& operator*() const { return *provider_; }
+
+   private:
+    clZemlink* provider_ = nullptr;
+  };
+
   // The operations behind the exports; each returns a ZEM_ result code.
   int32_t initializeComm(int32_t reserved, const char* serverAddress);
   int32_t deInitializeComm();
@@ -73,6 +97,7 @@ class clZemlink {
   int32_t queueLimit() const { return m_MaxQueue.load(); }
   bool hasMessagePump() const;
   std::string bindingText() const { return m_Binding.bindingText(); }
+  size_t serverContextsKnown() const { return m_Binding.knownContexts(); }
 
  private:
   // The server context of the registration, read and written whole.
@@ -86,10 +111,10 @@ class clZemlink {
     ProviderContext value_{};
   };
 
-  // Registration and de-registration with m_Guard held. The server calls
-  // can be cancelled, and bounded to timeLimitMs (0: no limit).
-  int32_t registerLocked(uint32_t providerId, rpc::Cancellation* cancel = nullptr, int timeLimitMs = 0);
-  int32_t deRegisterLocked(rpc::Cancellation* cancel = nullptr, int timeLimitMs = 0);
+  // Registration and de-registration with m_Guard held. Their server calls
+  // end at timeLimitMs (0: the procedures' own deadlines).
+  int32_t registerLocked(uint32_t providerId, int timeLimitMs = 0);
+  int32_t deRegisterLocked(int timeLimitMs = 0);
 
   // Threads. startMessagePump (false when a pump exists) and startKeepAlive
   // throw std::system_error when the thread cannot be made;
@@ -100,13 +125,22 @@ class clZemlink {
   void startKeepAlive();
   // Stops the pump unless the calling thread is the pump; true when it did.
   bool retireMessagePump();
+  // Stops every provider thread without waiting for it (its call to the
+  // server is cancelled); stopAllThreads also joins them.
+  void requestThreadsStop();
   void stopAllThreads();
   void providerMsgThread(ProviderThread& self);
   void providerKeepAliveThread(ProviderThread& self);
   void handleFetchedMessage(ProviderThread& self, const MessageRecord& record, const MessageData& data);
   void reRegister(ProviderThread& self);
   void followQueueLimit();
-  void reportKeepAliveFailure();
+  // A failure of a provider thread's call that ends the connection of the
+  // registration that had `context`: one error event for the application,
+  // after which the provider counts as disconnected. Nothing when that
+  // registration has ended meanwhile (a de-registration, or the pump's
+  // re-registration under a new context) or when the loss was reported
+  // already. True when the event was queued.
+  bool reportConnectionLost(ProviderThread& self, const ProviderContext& context);
 
   // A status or error event for the application: a new container with the
   // type and status, or 0 when none could be made.
@@ -149,4 +183,14 @@ class clZemlink {
   // Pumps stopped by a de-registration: they end on their own and are
   // joined when the next pump starts, or at the end.
   std::vector<std::unique_ptr<ProviderThread>> retiredPumps_;
+
+  // The token of every call to the server made under m_Guard: ZemlinkDeInit
+  // and the unload cancel it, so that no such call holds them up, and reset
+  // it once they hold m_Guard themselves.
+  rpc::Cancellation m_GuardedCall;
+  // Exports inside this provider, and whether it is being destroyed;
+  // guarded by the exports' lock (zemlink_provider.cpp).
+  int callers_ = 0;
+  bool closing_ = false;
+  std::condition_variable callersGone_;
 };

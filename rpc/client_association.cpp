@@ -14,41 +14,21 @@ struct ClientAssociation::Connection {
   uint64_t groupSerial = 0;
 };
 
-// The end of a call's own time limit, if it has one.
-class ClientAssociation::Deadline {
- public:
-  explicit Deadline(int limitMs)
-      : limited_(limitMs > 0), end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs)) {}
-
-  // The wait for one step whose own limit is stepMs (TcpSocket::kNoLimit
-  // for none): the smaller of that and the time left; 0 once time is up.
-  int wait(int stepMs) const {
-    if (!limited_) return stepMs;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
-    const int leftMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
-    return stepMs == TcpSocket::kNoLimit ? leftMs : std::min(stepMs, leftMs);
-  }
-  // Waits on condition (under lock) until ready() holds, no longer than the
-  // time left; whether it holds.
-  template <typename Ready>
-  bool wait(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, Ready ready) const {
-    if (!limited_) {
-      condition.wait(lock, ready);
-      return true;
-    }
-    return condition.wait_until(lock, end_, ready);
-  }
-
- private:
-  bool limited_;
-  std::chrono::steady_clock::time_point end_;
-};
-
 namespace {
 
 constexpr uint16_t kContextId = 0;
 
-int waitLimit(int timeoutMs) { return timeoutMs > 0 ? timeoutMs : TcpSocket::kNoLimit; }
+// Waits on condition (under lock) until ready() holds, no longer than the
+// deadline; whether it holds.
+template <typename Ready>
+bool waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, const Deadline& deadline,
+               Ready ready) {
+  if (!deadline.limited()) {
+    condition.wait(lock, ready);
+    return true;
+  }
+  return condition.wait_until(lock, deadline.end(), ready);
+}
 
 // Keeps a call's socket attached to its cancellation token for one scope.
 class Attachment {
@@ -110,7 +90,8 @@ Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request,
 Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request, std::vector<uint8_t>& response,
                                const CallSettings& settings, uint64_t* usedGroup) {
   Cancellation* const cancel = settings.cancel;
-  const Deadline deadline(settings.timeLimitMs);
+  const int limitMs = settings.timeLimitMs > 0 ? settings.timeLimitMs : options_.callTimeoutMs;
+  const Deadline deadline = limitMs > 0 ? Deadline::after(limitMs) : Deadline();
   // The second round only retries a request that could not be written on
   // a pooled connection (see the header), and only on a new connection.
   for (int round = 0;; ++round) {
@@ -140,7 +121,7 @@ Status ClientAssociation::call(uint16_t opnum, std::span<const uint8_t> request,
     const bool reusable = !cut && (status.isOk() || status.code() == StatusCode::Fault);
     release(std::move(connection), reusable);
     if (!status.isOk() && cut) return cancelledStatus();
-    if (!status.isOk() && reused && !requestWritten && round == 0) continue;
+    if (!status.isOk() && reused && !requestWritten && round == 0 && status.code() != StatusCode::Timeout) continue;
     return status;
   }
 }
@@ -175,8 +156,8 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
   Cancellation* const cancel = settings.cancel;
   {
     std::unique_lock lock(mutex_);
-    if (!deadline.wait(openingDone_, lock, [&] { return !opening_; }))
-      return Status::error(StatusCode::ConnectTimeout, "the call's time limit passed");
+    if (!waitUntil(openingDone_, lock, deadline, [&] { return !opening_; }))
+      return Status::error(StatusCode::ConnectTimeout, "the call's deadline passed");
     opening_ = true;
   }
   // Whatever way this ends, the next connection may open.
@@ -223,23 +204,25 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
 
   Attachment attachment(cancel, &fresh->socket);
   if (!attachment.attached()) return fail(cancelledStatus());
-  status = fresh->socket.connect(deadline.wait(options_.connectTimeoutMs));
+  status = fresh->socket.connect(deadline.cappedAt(options_.connectTimeoutMs).waitMs());
   if (!status.isOk()) return fail(status);
   fresh->socket.setNoDelay();
   fresh->socket.setKeepAlive(options_.keepAlive);
+  // The bind and its answer within the call's deadline, and never longer
+  // than a connection may take to open.
+  const Deadline bindDeadline = deadline.cappedAt(options_.connectTimeoutMs);
 
   BindBody bind;
   bind.maxXmitFrag = options_.maxXmitFrag;
   bind.maxRecvFrag = options_.maxRecvFrag;
   bind.assocGroupId = group;
   bind.contexts.push_back({kContextId, interfaceId_, {ndrTransferSyntax()}});
-  status = fresh->socket.sendAll(encodeBind(PduType::Bind, fresh->nextCallId++, bind));
+  status = fresh->socket.sendAll(encodeBind(PduType::Bind, fresh->nextCallId++, bind), bindDeadline);
   if (!status.isOk()) return fail(status);
 
   std::vector<uint8_t> fragment;
   Header header;
-  status = fresh->reader.read(options_.maxRecvFrag, deadline.wait(options_.connectTimeoutMs),
-                              deadline.wait(options_.connectTimeoutMs), fragment, header);
+  status = fresh->reader.read(options_.maxRecvFrag, bindDeadline, -1, fragment, header);
   if (!status.isOk()) return fail(cancel && cancel->cancelled() ? cancelledStatus() : status);
 
   std::string why;
@@ -273,7 +256,7 @@ Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::
                                    std::vector<uint8_t>& response, const Deadline& deadline, bool& requestWritten) {
   const uint32_t callId = connection.nextCallId++;
   requestWritten = false;
-  Status status = sendRequest(connection.socket, callId, kContextId, opnum, request, connection.xmitFrag);
+  Status status = sendRequest(connection.socket, callId, kContextId, opnum, request, connection.xmitFrag, deadline);
   if (!status.isOk()) return status;
   requestWritten = true;
 
@@ -281,8 +264,7 @@ Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::
   std::vector<uint8_t> fragment;
   for (;;) {
     Header header;
-    const int limit = deadline.wait(waitLimit(options_.callTimeoutMs));
-    status = connection.reader.read(options_.maxRecvFrag, limit, limit, fragment, header);
+    status = connection.reader.read(options_.maxRecvFrag, deadline, -1, fragment, header);
     if (!status.isOk()) return status;
     if (header.callId != callId && header.type != PduType::Shutdown)
       return Status::error(StatusCode::ProtocolError, "answer for call " + std::to_string(header.callId) +

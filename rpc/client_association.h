@@ -32,11 +32,15 @@
 // could, for example, complete a message twice. A new connection that
 // cannot be opened or bound fails the call as it is; nothing was sent.
 //
-// Limits: opening a connection waits at most connectTimeoutMs for the
-// connection and as long again for the bind's answer; a call waits at most
-// callTimeoutMs for its answer when that is set (0: no limit, for
-// procedures that the server may hold); a call may carry a time limit of
-// its own for all of it, opening included; TCP keep-alive detects a peer
+// Limits: a call has one deadline for all of it: its own time limit
+// (CallSettings), else callTimeoutMs, else none (for procedures that the
+// server may hold as long as it likes). Waiting for another call's
+// connection to open, connecting, writing the bind and reading its answer,
+// writing the request and reading every fragment of the answer all end at
+// that deadline, however the server paces its bytes; connecting and the
+// bind also end connectTimeoutMs after each began. A call past its deadline
+// fails with Timeout (ConnectTimeout while connecting) and closes its
+// connection, which may hold half an answer. TCP keep-alive detects a peer
 // that went silent within idle + interval * count seconds. A cancelled call
 // (see Cancellation) ends at once with Cancelled.
 //
@@ -62,7 +66,7 @@ namespace rpc {
 
 struct ClientOptions {
   int connectTimeoutMs = 5000;
-  int callTimeoutMs = 0;           // 0: no limit
+  int callTimeoutMs = 0;           // a call's deadline when it gives none; 0: none
   uint16_t maxXmitFrag = 5840;     // the largest fragment this side sends
   uint16_t maxRecvFrag = 5840;     // the largest fragment this side accepts
   size_t maxResponseStub = 65536;  // a larger answer is a protocol error
@@ -72,8 +76,8 @@ struct ClientOptions {
 // What one call may use.
 struct CallSettings {
   Cancellation* cancel = nullptr;
-  // A limit for the whole call, opening a connection included; 0: only
-  // the limits of ClientOptions.
+  // The call's deadline in milliseconds from its start, for all of it,
+  // opening a connection included; 0: ClientOptions::callTimeoutMs.
   int timeLimitMs = 0;
   // 0: any group; otherwise the serial of the group the call must travel in.
   uint64_t groupSerial = 0;
@@ -108,7 +112,6 @@ class ClientAssociation {
 
  private:
   struct Connection;
-  class Deadline;
 
   // Takes a usable idle connection (unless freshOnly) or opens one; reused
   // tells which.

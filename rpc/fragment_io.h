@@ -12,11 +12,13 @@
 
 namespace rpc {
 
-// Reads one fragment: waits up to firstByteTimeoutMs for its header, then up
-// to restTimeoutMs for each further chunk. A fragment longer than
-// maxFragment is refused before anything beyond its header is read, so the
-// buffer never grows past what this side agreed to receive.
-Status readFragment(TcpSocket& socket, size_t maxFragment, int firstByteTimeoutMs, int restTimeoutMs,
+// Reads one fragment: its first byte must come before firstByte, and the
+// whole fragment before the earlier of that deadline and restLimitMs after
+// the first byte (-1: the first deadline alone). The limit holds however
+// the bytes are spread out. A fragment longer than maxFragment is refused
+// before anything beyond its header is read, so the buffer never grows
+// past what this side agreed to receive.
+Status readFragment(TcpSocket& socket, size_t maxFragment, const Deadline& firstByte, int restLimitMs,
                     std::vector<uint8_t>& fragment, Header& header);
 
 // The same, reading ahead: one receive usually brings a whole fragment (or
@@ -25,14 +27,14 @@ Status readFragment(TcpSocket& socket, size_t maxFragment, int firstByteTimeoutM
 class FragmentReader {
  public:
   explicit FragmentReader(TcpSocket& socket) : socket_(socket), buffer_(kCapacity) {}
-  Status read(size_t maxFragment, int firstByteTimeoutMs, int restTimeoutMs, std::vector<uint8_t>& fragment,
+  Status read(size_t maxFragment, const Deadline& firstByte, int restLimitMs, std::vector<uint8_t>& fragment,
               Header& header);
   // Whether bytes received ahead wait unread.
   bool hasBuffered() const { return end_ > begin_; }
 
  private:
   static constexpr size_t kCapacity = 65536 + 4096;
-  Status fill(size_t needed, int timeoutMs);
+  Status fill(size_t needed, const Deadline& deadline);
 
   TcpSocket& socket_;
   std::vector<uint8_t> buffer_;
@@ -62,10 +64,17 @@ class StubAssembler {
   std::vector<uint8_t> stub_;
 };
 
-// Sends a stub as request or response fragments of at most maxFragment bytes.
+// A stub as request or response fragments of at most maxFragment bytes,
+// one after the other in one buffer.
+std::vector<uint8_t> encodeRequestFragments(uint32_t callId, uint16_t contextId, uint16_t opnum,
+                                            std::span<const uint8_t> stub, size_t maxFragment);
+std::vector<uint8_t> encodeResponseFragments(uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub,
+                                             size_t maxFragment);
+
+// Sends those fragments, all of them before the deadline.
 Status sendRequest(TcpSocket& socket, uint32_t callId, uint16_t contextId, uint16_t opnum,
-                   std::span<const uint8_t> stub, size_t maxFragment);
+                   std::span<const uint8_t> stub, size_t maxFragment, const Deadline& deadline = {});
 Status sendResponse(TcpSocket& socket, uint32_t callId, uint16_t contextId, std::span<const uint8_t> stub,
-                    size_t maxFragment);
+                    size_t maxFragment, const Deadline& deadline = {});
 
 }  // namespace rpc

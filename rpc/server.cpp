@@ -1,6 +1,9 @@
 #include "rpc/server.h"
 
+#include <algorithm>
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "rpc/fragment_io.h"
 
@@ -147,7 +150,7 @@ void Server::serve(Connection& connection) {
 
   for (;;) {
     Header header;
-    Status status = reader.read(options_.maxRecvFrag, TcpSocket::kNoLimit, options_.pduTimeoutMs, fragment, header);
+    Status status = reader.read(options_.maxRecvFrag, Deadline(), options_.pduTimeoutMs, fragment, header);
     if (!status.isOk()) break;
     std::string why;
 
@@ -168,6 +171,7 @@ void Server::serve(Connection& connection) {
         }
         session.xmitFrag = std::min(bind.maxRecvFrag, options_.maxXmitFrag);
       }
+      ServerInterface* offered = nullptr;
       BindAckBody ack;
       ack.maxXmitFrag = static_cast<uint16_t>(session.xmitFrag);
       ack.maxRecvFrag = options_.maxRecvFrag;
@@ -193,11 +197,14 @@ void Server::serve(Connection& connection) {
         } else {
           result.transferSyntax = ndrTransferSyntax();
           session.contexts[element.contextId] = match;
+          if (offered == nullptr) offered = match;
         }
         ack.results.push_back(result);
       }
       const PduType answer = isBind ? PduType::BindAck : PduType::AlterContextResp;
-      if (!socket.sendAll(encodeBindAck(answer, header.callId, ack)).isOk()) break;
+      Outcome how = offered != nullptr ? offered->answerBind() : Outcome::reply();
+      if (how.kind == Outcome::Kind::Fault) how.kind = Outcome::Kind::Reply;
+      if (!deliver(socket, encodeBindAck(answer, header.callId, ack), how)) break;
       continue;
     }
 
@@ -238,16 +245,56 @@ void Server::serve(Connection& connection) {
     NdrReader in(stub);
     NdrWriter out;
     const Outcome outcome = interface->second->invoke(call, requestOpnum, in, out);
-    if (outcome.kind == Outcome::Kind::Drop) break;
     if (outcome.kind == Outcome::Kind::Fault) {
       fault.status = outcome.faultStatus;
       if (!socket.sendAll(encodeFault(header.callId, fault)).isOk()) break;
       continue;
     }
-    if (!sendResponse(socket, header.callId, requestContext, out.data(), session.xmitFrag).isOk()) break;
+    if (!deliver(socket, encodeResponseFragments(header.callId, requestContext, out.data(), session.xmitFrag), outcome))
+      break;
   }
   socket.abort();
   if (session.group) leaveGroup(session.group);
+}
+
+bool Server::deliver(TcpSocket& socket, const std::vector<uint8_t>& answer, const Outcome& outcome) {
+  if (outcome.kind == Outcome::Kind::Drop) return false;
+  if (outcome.kind == Outcome::Kind::Hold) {
+    holdWhileClientStays(socket, -1);
+    return false;
+  }
+  if (outcome.paceBytesPerSecond <= 0 && outcome.answerBytes < 0) return socket.sendAll(answer).isOk();
+
+  // A reply told to misbehave: its bytes at the given pace, in pieces of a
+  // twentieth of a second's worth; then, when cut short, silence.
+  const size_t length = outcome.answerBytes < 0 ? answer.size()
+                                                : std::min(answer.size(), static_cast<size_t>(outcome.answerBytes));
+  const std::span<const uint8_t> bytes(answer.data(), length);
+  if (outcome.paceBytesPerSecond <= 0) {
+    if (!socket.sendAll(bytes).isOk()) return false;
+  } else {
+    const size_t piece = std::max(1, outcome.paceBytesPerSecond / 20);
+    const int pauseMs = static_cast<int>(piece * 1000 / static_cast<size_t>(outcome.paceBytesPerSecond));
+    for (size_t sent = 0; sent < length; sent += piece) {
+      if (!socket.sendAll(bytes.subspan(sent, std::min(piece, length - sent))).isOk()) return false;
+      if (sent + piece < length && !holdWhileClientStays(socket, pauseMs)) return false;
+    }
+  }
+  if (length == answer.size()) return true;
+  holdWhileClientStays(socket, -1);
+  return false;
+}
+
+bool Server::holdWhileClientStays(const TcpSocket& socket, int ms) {
+  // The client's going is noticed by looking, so the wait is cut into slices.
+  constexpr int kSliceMs = 20;
+  const Deadline end = Deadline::after(ms);
+  while (!end.passed()) {
+    if (stopping_ || socket.peerClosed()) return false;
+    const int left = end.waitMs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(left < 0 ? kSliceMs : std::min(left, kSliceMs)));
+  }
+  return !stopping_ && !socket.peerClosed();
 }
 
 }  // namespace rpc

@@ -10,7 +10,9 @@
 // breaks the protocol (a malformed or oversized fragment, fragments out of
 // order, a request before the bind, a PDU left unfinished for pduTimeoutMs)
 // closes the connection. When the last connection of a group closes, the
-// group's open context handles are run down.
+// group's open context handles are run down. An interface may have a call
+// or a bind answered slowly, in part or not at all (see Outcome), so that a
+// test server can misbehave the ways a client must survive.
 #pragma once
 
 #include <atomic>
@@ -75,6 +77,12 @@ class Server {
   std::shared_ptr<AssociationGroup> joinGroup(uint32_t requested);
   void leaveGroup(const std::shared_ptr<AssociationGroup>& group);
   void reapFinished();
+  // Sends an answer the way outcome says (see Outcome); false when the
+  // connection is to close.
+  bool deliver(TcpSocket& socket, const std::vector<uint8_t>& answer, const Outcome& outcome);
+  // Waits ms milliseconds (-1: until the client goes); false when the
+  // client closed the connection or the server stops first.
+  bool holdWhileClientStays(const TcpSocket& socket, int ms);
 
   const ServerOptions options_;
   std::vector<std::shared_ptr<ServerInterface>> interfaces_;

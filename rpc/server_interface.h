@@ -68,15 +68,24 @@ class ServerCall {
 };
 
 // How the runtime answers a call: with the response stub the interface
-// wrote, with a fault PDU, or by closing the connection without an answer.
+// wrote, with a fault PDU, by closing the connection without an answer, or
+// by holding the call without a word until the client closes the
+// connection or the server stops.
+//
+// A server that misbehaves on purpose (a test server told to) can also
+// send a reply at paceBytesPerSecond instead of at once, or only its first
+// answerBytes bytes, after which the call is held as above.
 struct Outcome {
-  enum class Kind { Reply, Fault, Drop };
+  enum class Kind { Reply, Fault, Drop, Hold };
   Kind kind = Kind::Reply;
   uint32_t faultStatus = 0;
+  int paceBytesPerSecond = 0;  // 0: at once
+  int64_t answerBytes = -1;    // -1: the whole answer
 
   static Outcome reply() { return {}; }
   static Outcome fault(uint32_t status) { return {Kind::Fault, status}; }
   static Outcome drop() { return {Kind::Drop, 0}; }
+  static Outcome hold() { return {Kind::Hold, 0}; }
 };
 
 class ServerInterface {
@@ -89,6 +98,10 @@ class ServerInterface {
   // Decodes the request stub from in, runs the operation and writes the
   // response stub to out. May block (the connection waits meanwhile).
   virtual Outcome invoke(ServerCall& call, uint16_t opnum, NdrReader& in, NdrWriter& out) = 0;
+  // How a bind that offers this interface is answered: a reply (the bind's
+  // acknowledgement, paced or cut as a reply may be), Drop or Hold; a fault
+  // counts as a reply. May block, like invoke().
+  virtual Outcome answerBind() { return Outcome::reply(); }
 };
 
 }  // namespace rpc

@@ -1,5 +1,9 @@
 // A TCP connection with bounded waits, and a listening socket.
 //
+// Every wait of a connection ends at a Deadline given by the caller: one
+// deadline may span many sends and receives, and a peer that sends or
+// takes its bytes at a trickle cannot stretch it.
+//
 // abort() may be called from any thread while another thread is blocked in
 // a send or receive on the same socket: it shuts the connection down, the
 // blocked call returns ConnectionClosed at once, and the descriptor itself
@@ -10,6 +14,7 @@
 #include <span>
 #include <string>
 
+#include "rpc/deadline.h"
 #include "rpc/status.h"
 
 namespace rpc {
@@ -40,13 +45,15 @@ class TcpSocket {
   // Connects within timeoutMs.
   Status connect(int timeoutMs);
 
-  Status sendAll(std::span<const uint8_t> data);
-  // Fills data completely; waits at most timeoutMs for each chunk (kNoLimit:
-  // without limit). ConnectionClosed when the peer closes first.
-  Status receiveExact(std::span<uint8_t> data, int timeoutMs);
-  // Receives at least one byte and at most data.size(), waiting at most
-  // timeoutMs; received tells how many.
-  Status receiveSome(std::span<uint8_t> data, int timeoutMs, size_t& received);
+  // Sends all of data before the deadline; Timeout when the peer does not
+  // take it in time.
+  Status sendAll(std::span<const uint8_t> data, const Deadline& deadline = {});
+  // Fills data completely before the deadline. ConnectionClosed when the
+  // peer closes first, Timeout when the deadline passes.
+  Status receiveExact(std::span<uint8_t> data, const Deadline& deadline = {});
+  // Receives at least one byte and at most data.size() before the
+  // deadline; received tells how many.
+  Status receiveSome(std::span<uint8_t> data, const Deadline& deadline, size_t& received);
   // Whether the peer has closed its side or the connection broke, without
   // waiting and without consuming anything.
   bool peerClosed() const;
@@ -70,6 +77,10 @@ class TcpSocket {
   // The resolved address, kept between open() and connect().
   alignas(8) unsigned char address_[128] = {};
   unsigned addressLength_ = 0;
+  // The longest a single blocking receive may wait as the system was last
+  // told, in milliseconds; -1: without limit. Where the platform bounds a
+  // receive this way, it is changed only when a deadline comes sooner.
+  int receiveWaitMs_ = -1;
 };
 
 class TcpListener {

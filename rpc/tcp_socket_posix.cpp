@@ -68,50 +68,63 @@ Status TcpSocket::connect(int timeoutMs) {
   return Status();
 }
 
-Status TcpSocket::sendAll(std::span<const uint8_t> data) {
+Status TcpSocket::sendAll(std::span<const uint8_t> data, const Deadline& deadline) {
   size_t sent = 0;
   while (sent < data.size()) {
-    const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return Status::error(StatusCode::ConnectionClosed, "send: " + errorText(errno));
-    sent += static_cast<size_t>(n);
-  }
-  return Status();
-}
-
-Status TcpSocket::receiveExact(std::span<uint8_t> data, int timeoutMs) {
-  size_t received = 0;
-  while (received < data.size()) {
-    if (timeoutMs != kNoLimit) {
-      pollfd waiter{fd_, POLLIN, 0};
-      const int ready = ::poll(&waiter, 1, timeoutMs);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0) return Status::error(StatusCode::Timeout, "no data within " + std::to_string(timeoutMs) + " ms");
+    // Without waiting: a send that would block waits below, within the deadline.
+    const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
     }
-    const ssize_t n = ::recv(fd_, data.data() + received, data.size() - received, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0) return Status::error(StatusCode::ConnectionClosed, "closed by the peer");
-    if (n < 0) return Status::error(StatusCode::ConnectionClosed, "receive: " + errorText(errno));
-    received += static_cast<size_t>(n);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const int waitMs = deadline.waitMs();
+      if (waitMs == 0) return Status::error(StatusCode::Timeout, "the peer took no more data in time");
+      pollfd waiter{fd_, POLLOUT, 0};
+      if (::poll(&waiter, 1, waitMs) < 0 && errno != EINTR)
+        return Status::error(StatusCode::ConnectionClosed, "send: " + errorText(errno));
+      continue;
+    }
+    return Status::error(StatusCode::ConnectionClosed, "send: " + errorText(errno));
   }
   return Status();
 }
 
-Status TcpSocket::receiveSome(std::span<uint8_t> data, int timeoutMs, size_t& received) {
+// A receive blocks in the kernel, bounded by SO_RCVTIMEO rather than by a
+// poll() before it: one system call per receive, as for a socket without
+// limits. The bound is lowered only when a deadline comes sooner than the
+// one set, so calls with like deadlines on one connection change nothing.
+Status TcpSocket::receiveSome(std::span<uint8_t> data, const Deadline& deadline, size_t& received) {
   received = 0;
+  bool force = false;
   for (;;) {
-    if (timeoutMs != kNoLimit) {
-      pollfd waiter{fd_, POLLIN, 0};
-      const int ready = ::poll(&waiter, 1, timeoutMs);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0) return Status::error(StatusCode::Timeout, "no data within " + std::to_string(timeoutMs) + " ms");
+    const int waitMs = deadline.waitMs();
+    if (waitMs == 0) return Status::error(StatusCode::Timeout, "no answer within the deadline");
+    const bool lower = waitMs > 0 && (receiveWaitMs_ < 0 || receiveWaitMs_ > waitMs);
+    const bool unbound = waitMs < 0 && receiveWaitMs_ >= 0;
+    if (force || lower || unbound) {
+      timeval limit{};
+      if (waitMs > 0) limit = {waitMs / 1000, static_cast<suseconds_t>(waitMs % 1000) * 1000};
+      if (setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+        return Status::error(StatusCode::ConnectionClosed, "receive: " + errorText(errno));
+      receiveWaitMs_ = waitMs;
+      force = false;
     }
     const ssize_t n = ::recv(fd_, data.data(), data.size(), 0);
-    if (n < 0 && errno == EINTR) continue;
+    if (n > 0) {
+      received = static_cast<size_t>(n);
+      return Status();
+    }
     if (n == 0) return Status::error(StatusCode::ConnectionClosed, "closed by the peer");
-    if (n < 0) return Status::error(StatusCode::ConnectionClosed, "receive: " + errorText(errno));
-    received = static_cast<size_t>(n);
-    return Status();
+    if (errno == EINTR) continue;
+    // The bound set ran out: either the deadline passed, or the bound was
+    // that of an earlier, nearer deadline and is set anew.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      force = true;
+      continue;
+    }
+    return Status::error(StatusCode::ConnectionClosed, "receive: " + errorText(errno));
   }
 }
 

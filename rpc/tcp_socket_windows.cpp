@@ -108,34 +108,30 @@ Status TcpSocket::connect(int timeoutMs) {
   return Status();
 }
 
-Status TcpSocket::sendAll(std::span<const uint8_t> data) {
+Status TcpSocket::sendAll(std::span<const uint8_t> data, const Deadline& deadline) {
+  const SOCKET socket = handleOf(fd_);
   size_t sent = 0;
   while (sent < data.size()) {
-    const int n = ::send(handleOf(fd_), reinterpret_cast<const char*>(data.data() + sent),
-                         static_cast<int>(data.size() - sent), 0);
+    if (deadline.limited()) {
+      // A blocking send returns once the system took the bytes; it is
+      // started only when there is room for them.
+      WSAPOLLFD waiter{socket, POLLWRNORM, 0};
+      const int ready = WSAPoll(&waiter, 1, deadline.waitMs());
+      if (ready == 0) return Status::error(StatusCode::Timeout, "the peer took no more data in time");
+    }
+    const int n = ::send(socket, reinterpret_cast<const char*>(data.data() + sent), static_cast<int>(data.size() - sent), 0);
     if (n <= 0) return Status::error(StatusCode::ConnectionClosed, "send: " + errorText(WSAGetLastError()));
     sent += static_cast<size_t>(n);
   }
   return Status();
 }
 
-Status TcpSocket::receiveExact(std::span<uint8_t> data, int timeoutMs) {
-  size_t received = 0;
-  while (received < data.size()) {
-    size_t got = 0;
-    Status status = receiveSome(data.subspan(received), timeoutMs, got);
-    if (!status.isOk()) return status;
-    received += got;
-  }
-  return Status();
-}
-
-Status TcpSocket::receiveSome(std::span<uint8_t> data, int timeoutMs, size_t& received) {
+Status TcpSocket::receiveSome(std::span<uint8_t> data, const Deadline& deadline, size_t& received) {
   received = 0;
   const SOCKET socket = handleOf(fd_);
-  if (timeoutMs != kNoLimit) {
-    const int ready = waitReadable(socket, timeoutMs);
-    if (ready == 0) return Status::error(StatusCode::Timeout, "no data within " + std::to_string(timeoutMs) + " ms");
+  if (deadline.limited()) {
+    const int ready = waitReadable(socket, deadline.waitMs());
+    if (ready == 0) return Status::error(StatusCode::Timeout, "no answer within the deadline");
   }
   const int n = ::recv(socket, reinterpret_cast<char*>(data.data()), static_cast<int>(data.size()), 0);
   if (n == 0) return Status::error(StatusCode::ConnectionClosed, "closed by the peer");

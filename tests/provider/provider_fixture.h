@@ -163,6 +163,8 @@ class ProviderTest : public ::testing::Test {
   }
   ExchangeSimulator& sim() { return *simulator_; }
   clZemlink& provider() { return *provider_; }
+  // Destroys the provider object, as the library's unload does.
+  void unloadProvider() { provider_.reset(); }
 
   // ZemlinkInit, Zem_RegisterProvider and the registration's status event.
   void registerWith(uint32_t providerId) {

@@ -165,6 +165,50 @@ TEST_F(ProviderProcessTest, EndingARegistrationWithAServerThatNeverAnswersIsBoun
   }
 }
 
+// Another thread of the application is inside an export whose call the
+// server holds without a word (the library gives such a call 10 s). Ending
+// the registration neither waits for it nor frees what it still uses: the
+// held export returns its failure, and the process ends at once.
+TEST_F(ProviderProcessTest, EndingARegistrationDoesNotWaitForAnotherThreadsHeldCall) {
+  constexpr auto kLimit = std::chrono::seconds(6);
+  struct Held {
+    const char* call;
+    const char* proc;
+    int providerId;
+  };
+  for (const Held& held : {Held{"register", "registerProvider", 42}, Held{"deregister", "deRegisterProvider", 41},
+                           Held{"complete", "sendCompletion", 41}}) {
+    for (const char* mode : {"deinit", "dlclose", "exit"}) {
+      SCOPED_TRACE(std::string(held.call) + " " + mode);
+      ExchangeSimulator& sim = startSimulator({"--hold-ms", "1000"});
+      ChildProcess program({UNLOAD_SILENT_SERVER, ZEMLINK_LIBRARY, mode, held.call});
+      std::vector<std::string> seen;
+      ASSERT_TRUE(readUntil(program, "registered", seen));
+      sim.command({{"cmd", "fail"}, {"proc", held.proc}, {"action", "mute"}, {"providerId", held.providerId}});
+      ASSERT_TRUE(program.writeLine("hold"));
+      ASSERT_TRUE(readUntil(program, "calling", seen));
+      ASSERT_FALSE(sim.next("injected").is_null()) << "the call reached the server";
+
+      const auto started = std::chrono::steady_clock::now();
+      ASSERT_TRUE(program.writeLine("go"));
+      ASSERT_TRUE(program.waitFor(static_cast<int>(std::chrono::milliseconds(kLimit).count())))
+          << "still running after " << kLimit.count() << " s";
+      EXPECT_EQ(program.wait(), 0);
+      EXPECT_LT(std::chrono::steady_clock::now() - started, kLimit);
+      std::string line;
+      while (program.readLine(line, 1000)) seen.push_back(line);
+      EXPECT_EQ(seen.back(), "done");
+      // The held export came back with its failure before the registration
+      // ended, whenever the library is still there to let it print.
+      const std::string returned =
+          std::string(held.call) + " returned " + (std::string(held.call) == "register" ? "14" : "30");
+      if (std::string(mode) == "deinit") {
+        EXPECT_NE(std::find(seen.begin(), seen.end(), returned), seen.end());
+      }
+    }
+  }
+}
+
 // With tracing on, the unload ends the trace before the code goes: the watch
 // threads are joined and the logger writes its usage report and closes.
 TEST_F(ProviderProcessTest, UnloadingWithTracingOnEndsTheTraceFirst) {

@@ -12,6 +12,15 @@ const json kFailures[] = {
 
 bool isDelay(const json& failure) { return failure.value("action", "") == "delay"; }
 
+// Taken and never answered: the call fails at its deadline (a keep-alive's
+// is 5 s, a completion's 10 s, the pump's re-registration's 5 s).
+const json kMute = {{"action", "mute"}};
+// A keep-alive's answer (26 bytes) at this pace takes longer than its 5 s.
+const json kTrickleTooSlow = {{"action", "trickle"}, {"rate", 2}};
+// Answers that come whole within their deadlines, only late.
+const json kTrickleCompletion = {{"action", "trickle"}, {"rate", 100}};
+const json kTrickleFetch = {{"action", "trickle"}, {"rate", 4000}};
+
 }  // namespace
 
 std::string Fault::label() const {
@@ -36,6 +45,10 @@ std::vector<Fault> disruptiveFaults() {
   // again. A late one is none, but it holds the provider's turn until the
   // keep-alive comes.
   for (const json& failure : kFailures) faults.push_back({"keepAlive", failure, false, isDelay(failure) ? 0 : 1, !isDelay(failure)});
+  // A server that goes mute, or answers too slowly, fails the keep-alive at
+  // its deadline: the same one error event.
+  faults.push_back({"keepAlive", kMute, false, 1, true});
+  faults.push_back({"keepAlive", kTrickleTooSlow, false, 1, true});
   // A dropped connection can end the association group, and with it the
   // registration (the soak then expects the error event of the next
   // keep-alive, seeing the simulator run the registration down).
@@ -46,7 +59,10 @@ std::vector<Fault> disruptiveFaults() {
   faults.push_back(reRegistrationTrigger());
   for (const char* proc : {"deRegisterProvider", "registerProvider"}) {
     for (const json& failure : kFailures) faults.push_back({proc, failure, true, isDelay(failure) ? 0 : 1, true});
+    faults.push_back({proc, kMute, true, 1, true});
   }
+  // A fetch the server never answers is noticed at its 30 s deadline, too
+  // long for this run: the provider tests meet it.
   return faults;
 }
 
@@ -57,7 +73,17 @@ std::vector<Fault> passingFaults() {
     if (!drop && failure.value("result", 0) != 1005) faults.push_back({"Zem_GetMessageBridge", failure});
     if (!drop) faults.push_back({"sendCompletion", failure});
   }
+  // A completion the server never answers fails after 10 s, holding that
+  // provider's completions meanwhile; slow answers only take their time.
+  faults.push_back({"sendCompletion", kMute});
+  faults.push_back({"sendCompletion", kTrickleCompletion});
+  faults.push_back({"Zem_GetMessageBridge", kTrickleFetch});
   return faults;
+}
+
+bool Fault::works() const {
+  const std::string action = failure.value("action", "");
+  return action == "delay" || action == "trickle" || (action == "mute" && failure.contains("after"));
 }
 
 bool Fault::waitsForKeepAlive() const {

@@ -31,12 +31,16 @@ struct Fault {
   // The "fail" command that injects it into one provider's calls.
   nlohmann::json command(int providerId) const;
   bool isDelay() const { return failure.value("action", "") == "delay"; }
+  // Whether the call does its work all the same (late, or with its answer
+  // at a trickle): a completion then reaches the simulator.
+  bool works() const;
   // Whether it may take up to a keep-alive cycle (15 s) to play out.
   bool waitsForKeepAlive() const;
 };
 
 // One failure of each kind on each procedure: 1003, 1004 and 1005 results,
-// a fault, a dropped connection and a delay.
+// a fault, a dropped connection and a delay; and a server that keeps the
+// connection and never answers, or answers at a trickle.
 std::vector<Fault> disruptiveFaults();
 std::vector<Fault> passingFaults();
 

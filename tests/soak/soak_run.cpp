@@ -277,7 +277,7 @@ void SoakRun::onSimulatorEvent(const std::string& line) {
     met.failure.erase("ref");
     met.failure.erase("status");
     ++faultsMet_[met.label()];
-    if (proc == "sendCompletion" && !met.isDelay()) ledger_.refused(event.value("ref", 0));
+    if (proc == "sendCompletion" && !met.works()) ledger_.refused(event.value("ref", 0));
     if (!provider->fault || provider->faultInjectionsLeft == 0) return;
     const Fault& fault = *provider->fault;
     // A disruptive fault takes effect when its own failure is met (its

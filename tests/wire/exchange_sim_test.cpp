@@ -18,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 using Simulator = zem::test::ExchangeSimulator;
 
 struct Session {
-  explicit Session(Simulator& sim, int32_t id = 77) {
+  explicit Session(Simulator& sim, int32_t id = 77, ExchangeDeadlines deadlines = {}) : client({}, deadlines) {
     EXPECT_TRUE(client.bind(sim.binding()).isOk());
     const ExchangeResult result =
         client.registerProvider(&context, id, vendorProviderNames(), defaultRegistrationFlags());
@@ -27,6 +27,13 @@ struct Session {
   ExchangeClient client;
   ProviderContext context{};
 };
+
+// Deadlines short enough that a call the simulator never answers ends soon.
+ExchangeDeadlines shortDeadlines() {
+  ExchangeDeadlines deadlines;
+  deadlines.registerMs = deadlines.deRegisterMs = deadlines.fetchMs = deadlines.completionMs = deadlines.keepAliveMs = 400;
+  return deadlines;
+}
 
 std::string contextText(const ProviderContext& context) { return context.toHandle().uuid.toString(); }
 
@@ -179,6 +186,69 @@ TEST(ExchangeSim, InjectsEveryKindOfFailure) {
   EXPECT_FALSE(copy.isNull()) << "a refused de-registration keeps the context";
 }
 
+TEST(ExchangeSim, AnswersAtATrickleInPartOrNeverWhenTold) {
+  Simulator sim({"--hold-ms", "100"});
+  {
+    // 26 bytes at 200 bytes per second, in pieces of ten: whole, and late.
+    Session session(sim, 5, shortDeadlines());
+    ASSERT_EQ(sim.next("registered").value("providerId", 0), 5);
+    sim.command({{"cmd", "fail"}, {"proc", "keepAlive"}, {"action", "trickle"}, {"rate", 200}, {"providerId", 5}});
+    const auto started = Clock::now();
+    EXPECT_TRUE(session.client.keepAlive(session.context).succeeded());
+    EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(90));
+    EXPECT_EQ(sim.next("injected"),
+              json({{"event", "injected"}, {"proc", "keepAlive"}, {"providerId", 5}, {"action", "trickle"}, {"rate", 200}}));
+  }
+  {
+    // Taken and never answered: the call ends at its deadline, and with its
+    // connection (the only one) the registration.
+    Session session(sim, 6, shortDeadlines());
+    ASSERT_EQ(sim.next("registered").value("providerId", 0), 6);
+    sim.command({{"cmd", "fail"}, {"proc", "keepAlive"}, {"action", "mute"}});
+    EXPECT_EQ(session.client.keepAlive(session.context).status.code(), rpc::StatusCode::Timeout);
+    EXPECT_EQ(sim.next("injected"), json({{"event", "injected"}, {"proc", "keepAlive"}, {"providerId", 6}, {"action", "mute"}}));
+    EXPECT_FALSE(sim.next("rundown").is_null());
+  }
+  {
+    // Worked, then five bytes of the answer: the completion is recorded.
+    Session session(sim, 7, shortDeadlines());
+    ASSERT_EQ(sim.next("registered").value("providerId", 0), 7);
+    sim.command({{"cmd", "fail"}, {"proc", "sendCompletion"}, {"action", "mute"}, {"after", 5}});
+    MessageRecord record{};
+    record.MsgReferenceId = 44;
+    EXPECT_EQ(session.client.sendCompletion(session.context, record, MessageData{}).status.code(),
+              rpc::StatusCode::Timeout);
+    EXPECT_EQ(sim.next("injected"), json({{"event", "injected"},
+                                          {"proc", "sendCompletion"},
+                                          {"providerId", 7},
+                                          {"action", "mute"},
+                                          {"after", 5},
+                                          {"ref", 44}}));
+    EXPECT_EQ(sim.next("completion").value("ref", 0), 44);
+  }
+  {
+    // A bind never answered holds the first call of a binding.
+    sim.command({{"cmd", "fail"}, {"proc", "bind"}, {"action", "mute"}});
+    ExchangeClient client({}, shortDeadlines());
+    ASSERT_TRUE(client.bind(sim.binding()).isOk());
+    ProviderContext context{};
+    EXPECT_EQ(client.registerProvider(&context, 8, vendorProviderNames(), defaultRegistrationFlags()).status.code(),
+              rpc::StatusCode::Timeout);
+    EXPECT_EQ(sim.next("injected"), json({{"event", "injected"}, {"proc", "bind"}, {"action", "mute"}}));
+    EXPECT_TRUE(sim.next("registered", 200).is_null());
+  }
+  {
+    // A refusal that still brings a context.
+    sim.command({{"cmd", "fail"}, {"proc", "registerProvider"}, {"result", 1004}, {"served", true}});
+    ExchangeClient client;
+    ASSERT_TRUE(client.bind(sim.binding()).isOk());
+    ProviderContext context{};
+    EXPECT_EQ(client.registerProvider(&context, 9, vendorProviderNames(), defaultRegistrationFlags()).value, 1004);
+    EXPECT_FALSE(context.isNull());
+    EXPECT_EQ(sim.next("registered").value("providerId", 0), 9);
+  }
+}
+
 TEST(ExchangeSim, RunsDownARegistrationWhoseConnectionsAllClosed) {
   Simulator sim;
   std::string text;
@@ -240,6 +310,11 @@ TEST(ExchangeSim, ReportsWhatItRefuses) {
       R"({"cmd":"fail","proc":"nothing","result":1})",
       R"({"cmd":"fail","proc":"keepAlive","action":"explode"})",
       R"({"cmd":"fail","proc":"keepAlive"})",
+      R"({"cmd":"fail","proc":"keepAlive","action":"trickle"})",       // no rate
+      R"({"cmd":"fail","proc":"keepAlive","action":"trickle","rate":0})",
+      R"({"cmd":"fail","proc":"bind","result":1})",                    // a bind has no result
+      R"({"cmd":"fail","proc":"bind","action":"mute","providerId":3})",  // nor a provider
+      R"({"cmd":"fail","proc":"keepAlive","action":"fault","served":true})",
   };
   for (const char* line : bad) {
     sim.process().writeLine(line);

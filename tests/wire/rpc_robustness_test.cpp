@@ -66,7 +66,7 @@ class ServerRobustness : public ::testing::Test {
     for (;;) {
       std::vector<uint8_t> fragment;
       rpc::Header header;
-      const rpc::Status status = rpc::readFragment(socket, 65535, limitMs, limitMs, fragment, header);
+      const rpc::Status status = rpc::readFragment(socket, 65535, rpc::Deadline::after(limitMs), limitMs, fragment, header);
       if (status.code() == rpc::StatusCode::Timeout) return false;
       if (!status.isOk()) return true;
       answers.push_back(header);
@@ -139,14 +139,14 @@ TEST_F(ServerRobustness, AnswersWhatItCannotServeWithTheStandardRejections) {
   ASSERT_TRUE(socket.sendAll(bindPdu(0x7777777)).isOk());
   std::vector<uint8_t> fragment;
   rpc::Header header;
-  ASSERT_TRUE(rpc::readFragment(socket, 65535, 2000, 2000, fragment, header).isOk());
+  ASSERT_TRUE(rpc::readFragment(socket, 65535, rpc::Deadline::after(2000), 2000, fragment, header).isOk());
   EXPECT_EQ(header.type, rpc::PduType::BindNak) << "unknown association group";
 
   rpc::TcpSocket second = connect();
   ASSERT_TRUE(second.sendAll(concat({bindPdu(), requestPdu(2, 3, {1}, /*contextId=*/9)})).isOk());
-  ASSERT_TRUE(rpc::readFragment(second, 65535, 2000, 2000, fragment, header).isOk());
+  ASSERT_TRUE(rpc::readFragment(second, 65535, rpc::Deadline::after(2000), 2000, fragment, header).isOk());
   EXPECT_EQ(header.type, rpc::PduType::BindAck);
-  ASSERT_TRUE(rpc::readFragment(second, 65535, 2000, 2000, fragment, header).isOk());
+  ASSERT_TRUE(rpc::readFragment(second, 65535, rpc::Deadline::after(2000), 2000, fragment, header).isOk());
   ASSERT_EQ(header.type, rpc::PduType::Fault);
   rpc::FaultBody fault;
   std::string why;
@@ -166,18 +166,18 @@ class ScriptedServer {
       if (!socket.isOpen()) return;
       std::vector<uint8_t> fragment;
       rpc::Header header;
-      if (!rpc::readFragment(socket, 65535, 5000, 5000, fragment, header).isOk()) return;
+      if (!rpc::readFragment(socket, 65535, rpc::Deadline::after(5000), 5000, fragment, header).isOk()) return;
       rpc::BindAckBody ack;
       ack.maxXmitFrag = ack.maxRecvFrag = 5840;
       ack.assocGroupId = 1;
       ack.secondaryAddress = "0";
       ack.results.push_back({0, 0, rpc::ndrTransferSyntax()});
       socket.sendAll(rpc::encodeBindAck(rpc::PduType::BindAck, header.callId, ack));
-      if (!rpc::readFragment(socket, 65535, 5000, 5000, fragment, header).isOk()) return;
+      if (!rpc::readFragment(socket, 65535, rpc::Deadline::after(5000), 5000, fragment, header).isOk()) return;
       script(socket, header.callId);
       // Keep the connection until the client has read what it was sent.
       std::vector<uint8_t> rest(1);
-      socket.receiveExact(rest, 5000);
+      socket.receiveExact(rest, rpc::Deadline::after(5000));
     });
   }
   ~ScriptedServer() {

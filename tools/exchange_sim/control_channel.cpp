@@ -107,17 +107,19 @@ void ControlChannel::send(const nlohmann::json& command) {
 
 void ControlChannel::fail(const nlohmann::json& command) {
   const auto proc = command.find("proc");
+  const bool bind = proc != command.end() && *proc == "bind";
   const auto op = proc != command.end() && proc->is_string() ? procedureByName(*proc) : std::nullopt;
-  if (!op) {
+  if (!op && !bind) {
     events_.error("fail: \"proc\" must name one of registerProvider, deRegisterProvider, Zem_GetMessageBridge, "
-                  "sendCompletion, keepAlive");
+                  "sendCompletion, keepAlive, or bind");
     return;
   }
   std::string why;
-  int64_t count = 1, result = 0, ms = 0, status = rpc::fault::kUserDefined, providerId = 0;
+  int64_t count = 1, result = 0, ms = 0, status = rpc::fault::kUserDefined, providerId = 0, rate = 0, after = -1;
   if (!intField(command, "count", 1, 1000000, count, why) || !intField(command, "result", INT16_MIN, INT16_MAX, result, why) ||
       !intField(command, "ms", 0, 3600000, ms, why) || !intField(command, "status", 0, UINT32_MAX, status, why) ||
-      !intField(command, "providerId", INT32_MIN, INT32_MAX, providerId, why)) {
+      !intField(command, "providerId", INT32_MIN, INT32_MAX, providerId, why) ||
+      !intField(command, "rate", 1, 1000000000, rate, why) || !intField(command, "after", 0, INT32_MAX, after, why)) {
     events_.error("fail: " + why);
     return;
   }
@@ -128,9 +130,15 @@ void ControlChannel::fail(const nlohmann::json& command) {
     events_.error("fail: give either \"result\" or \"action\"");
     return;
   }
+  const auto served = command.find("served");
+  if (served != command.end() && (!served->is_boolean() || !command.contains("result"))) {
+    events_.error("fail: \"served\" is true or false, and goes with \"result\"");
+    return;
+  }
   if (command.contains("result")) {
     injection.kind = Injection::Kind::Result;
     injection.result = static_cast<int16_t>(result);
+    injection.served = served != command.end() && served->get<bool>();
   } else if (*action == "fault") {
     injection.kind = Injection::Kind::Fault;
     injection.faultStatus = static_cast<uint32_t>(status);
@@ -139,8 +147,27 @@ void ControlChannel::fail(const nlohmann::json& command) {
   } else if (*action == "delay") {
     injection.kind = Injection::Kind::Delay;
     injection.delayMs = static_cast<int>(ms);
+  } else if (*action == "trickle") {
+    if (!command.contains("rate")) {
+      events_.error("fail: \"trickle\" needs \"rate\", in bytes per second");
+      return;
+    }
+    injection.kind = Injection::Kind::Trickle;
+    injection.bytesPerSecond = static_cast<int>(rate);
+  } else if (*action == "mute") {
+    injection.kind = Injection::Kind::Mute;
+    injection.afterBytes = after;
   } else {
-    events_.error("fail: \"action\" must be \"fault\", \"drop\" or \"delay\"");
+    events_.error("fail: \"action\" must be \"fault\", \"drop\", \"delay\", \"trickle\" or \"mute\"");
+    return;
+  }
+  if (bind) {
+    // A bind names no provider, and is answered with an acknowledgement.
+    if (injection.providerId || injection.kind == Injection::Kind::Result || injection.kind == Injection::Kind::Fault) {
+      events_.error("fail: a bind takes no \"providerId\", and only \"drop\", \"delay\", \"trickle\" or \"mute\"");
+      return;
+    }
+    exchange_.injectBind(injection, static_cast<int>(count));
     return;
   }
   exchange_.inject(*op, injection, static_cast<int>(count));

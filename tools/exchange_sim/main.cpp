@@ -31,7 +31,8 @@ JSON event per line. Standard input takes one JSON command per line.
 Options:
   --port N            port to listen on; 0 picks a free one (default 1550)
   --host H            address to listen on (default 127.0.0.1)
-  --hold-ms MS        how long Zem_GetMessageBridge waits for a message (default 10000)
+  --hold-ms MS        how long Zem_GetMessageBridge waits for a message (default 10000;
+                      Zemlink gives a fetch 30 s, so keep it below 25000)
   --idle-result N     what Zem_GetMessageBridge returns when none came (default 1)
   --max-frag N        largest fragment the server sends and accepts (default 5840)
   --generate N        make up N messages once a provider registered (default 0)
@@ -50,15 +51,21 @@ Commands:
    "heldCallId":N,"callRef":N,"msgType":N,"providerId":N,"items":["text",...]}
       queue a message; msgType overrides the wire type (request 1, info 0); without
       providerId it goes to every registration
-  {"cmd":"fail","proc":P,"result":N,"count":C,"providerId":ID}
+  {"cmd":"fail","proc":P,"result":N,"served":true|false,"count":C,"providerId":ID}
   {"cmd":"fail","proc":P,"action":"fault"|"drop"|"delay","ms":MS,"status":S,"count":C,"providerId":ID}
+  {"cmd":"fail","proc":P,"action":"trickle","rate":R,"count":C,"providerId":ID}
+  {"cmd":"fail","proc":P,"action":"mute","after":B,"count":C,"providerId":ID}
       the next C calls (default 1) of procedure P (registerProvider, deRegisterProvider,
-      Zem_GetMessageBridge, sendCompletion, keepAlive) answer result N instead of working,
+      Zem_GetMessageBridge, sendCompletion, keepAlive) answer result N instead of working
+      (with "served": true, after working: a refused registration then brings a context),
       send a fault PDU with status S (default 0x1C000021), close the connection without an
-      answer, or wait MS milliseconds first; with providerId only calls of that provider
-      (for registerProvider: registrations under that identifier). Each such call is
-      reported as an injected event (proc, providerId, the failure, and the ref of a
-      completion)
+      answer, wait MS milliseconds first, send their answer at R bytes per second, or
+      take the call and never answer (with "after", work and send only the first B bytes
+      of the answer), keeping the connection open until the client closes it; with
+      providerId only calls of that provider (for registerProvider: registrations under
+      that identifier). P "bind": the next C binds, with drop, delay, trickle or mute.
+      Each such call is reported as an injected event (proc, providerId, the failure,
+      and the ref of a completion)
   {"cmd":"stats"}
       report {"event":"stats","completions":N,"latencyUs":{"p50","p99","max"},"afterDeliveryUs":{...}}:
       times from queueing (and from delivery) of a message to the completion that names it

@@ -1,7 +1,9 @@
 // The simulated data-exchange server behind the exchange interface:
 // registrations with their context handles, a message queue per
 // registration, Zem_GetMessageBridge that holds for a message, completions
-// reported with all ten strings, and failures injected on request.
+// reported with all ten strings, and failures injected on request: results,
+// faults, dropped connections, delays, answers at a trickle, and calls or
+// binds taken and never (or only partly) answered.
 //
 // Zem_GetMessageBridge waits up to holdMs for a message. When none comes,
 // it answers idleResult (default 1, a plain failure): a provider then
@@ -10,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -36,13 +39,20 @@ struct SimMessage {
 };
 
 // One failure to inject into a procedure's next call (of one provider, or
-// of any).
+// of any), or into the next bind.
 struct Injection {
-  enum class Kind { Result, Fault, Drop, Delay };
+  enum class Kind { Result, Fault, Drop, Delay, Trickle, Mute };
   Kind kind = Kind::Result;
   int16_t result = 0;        // Result: answered instead of doing the work
+  bool served = false;       // Result: the work is done all the same (a refused registration brings its context)
   uint32_t faultStatus = 0;  // Fault
   int delayMs = 0;           // Delay: then the call goes on as usual
+  int bytesPerSecond = 0;    // Trickle: the call works, its answer goes out at this pace
+  // Mute: -1, the call is taken and never answered, without working; from
+  // 0 up, the call works and only the first afterBytes of its answer go out.
+  // Either way the connection then stays open, silent, until the client
+  // closes it.
+  int64_t afterBytes = -1;
   std::optional<int32_t> providerId;  // only calls of this provider; none: any call
 };
 
@@ -63,10 +73,15 @@ class SimExchange : public ExchangeManager, public std::enable_shared_from_this<
   bool send(std::optional<int32_t> providerId, const SimMessage& message, std::string& why);
   // The next count calls of op fail as told.
   void inject(ExchangeOp op, const Injection& injection, int count);
+  // The next count binds (of any connection) are answered as told: late,
+  // at a trickle, in part, not at all, or by closing the connection.
+  void injectBind(const Injection& injection, int count);
   // Waits until some provider is registered; false when stopped first.
   bool waitForRegistration();
   // Ends every wait: held calls answer at once, delays end.
   void stop();
+  // How many fetches are waiting for a message right now.
+  int heldFetches() const { return heldFetches_.load(std::memory_order_acquire); }
   // Queue-to-completion times of the messages answered so far.
   const LatencyRecord& latency() const { return latency_; }
 
@@ -79,14 +94,21 @@ class SimExchange : public ExchangeManager, public std::enable_shared_from_this<
   ExchangeReply sendCompletion(rpc::ServerCall& call, const std::shared_ptr<rpc::ContextObject>& object,
                                const MessageRecord& record, const MessageData& data) override;
   ExchangeReply keepAlive(rpc::ServerCall& call, const std::shared_ptr<rpc::ContextObject>& object) override;
+  rpc::Outcome answerBind() override;
 
  private:
   class Registration;
 
-  // The failure injected into this call of op by providerId, if any; an
-  // "injected" event reports it (with fields added to it).
-  std::optional<ExchangeReply> injected(ExchangeOp op, int32_t providerId,
-                                        nlohmann::ordered_json fields = nlohmann::ordered_json::object());
+  // Serves a call of op by providerId: work() gives the answer, unless a
+  // failure injected into the call answers instead, delays the work, or
+  // sends the work's answer at a trickle or in part. An "injected" event
+  // reports the failure (with the ref of a completion).
+  template <typename Work>
+  ExchangeReply serve(ExchangeOp op, int32_t providerId, std::optional<int32_t> ref, Work work);
+  // Takes the next injection of a slot (a procedure, or kBindSlot) that
+  // concerns providerId (none: any), and reports it.
+  std::optional<Injection> takeInjection(size_t slot, std::optional<int32_t> providerId, const char* proc,
+                                         std::optional<int32_t> ref);
   void remove(const Registration& registration);
   void runDown(Registration& registration);
   // Sleeps up to ms; false when stopped first.
@@ -99,6 +121,9 @@ class SimExchange : public ExchangeManager, public std::enable_shared_from_this<
   std::condition_variable changed_;
   bool stopping_ = false;
   std::vector<std::shared_ptr<Registration>> registrations_;
-  std::array<std::deque<Injection>, kExchangeOperationCount> injections_;
+  static constexpr size_t kBindSlot = kExchangeOperationCount;
+  std::array<std::deque<Injection>, kExchangeOperationCount + 1> injections_;  // per procedure, then binds
+  std::atomic<int64_t> injectionsPending_{0};
+  std::atomic<int> heldFetches_{0};
   LatencyRecord latency_;
 };
