@@ -4,7 +4,11 @@
 // many keepAlive calls per second exchange-sim serves for 1, 10 and 100
 // concurrent connections.
 //
-//   wire_bench [round trips per measurement, default 5000]
+// The round trips run in trials that take turns between the runtime and
+// the raw ping-pong, so that both meet the same load on a shared machine;
+// the medians are over all trials.
+//
+//   wire_bench [round trips of each kind, default 5000] [trials, default 10] [seconds per throughput step, default 2; 0: none]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -33,19 +37,25 @@ struct Figures {
   double p99Us = 0;
 };
 
-template <typename Call>
-Figures measure(int count, Call call) {
-  for (int i = 0; i < count / 10; ++i) call();  // warm up
-  std::vector<double> samples;
-  samples.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    const auto start = Clock::now();
-    call();
-    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+// Round trips of each call, timed one by one.
+class Samples {
+ public:
+  template <typename Call>
+  void take(int count, Call call) {
+    for (int i = 0; i < count; ++i) {
+      const auto start = Clock::now();
+      call();
+      samples_.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
   }
-  std::sort(samples.begin(), samples.end());
-  return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
-}
+  Figures figures() {
+    std::sort(samples_.begin(), samples_.end());
+    return {samples_[samples_.size() / 2], samples_[samples_.size() * 99 / 100]};
+  }
+
+ private:
+  std::vector<double> samples_;
+};
 
 // A TCP server that answers every requestBytes it reads with responseBytes.
 class RawPingPong {
@@ -81,7 +91,7 @@ class RawPingPong {
   std::vector<uint8_t> request_, response_;
 };
 
-void roundTrips(int count) {
+void roundTrips(int count, int trials) {
   std::FILE* sink = std::tmpfile();  // takes the few events left unmuted
   EventStream events(sink);
   events.mute({"keepalive", "completion"});  // as exchange-sim --quiet: the runtime is measured, not JSON
@@ -103,19 +113,30 @@ void roundTrips(int count) {
   const size_t completionRequest = rpc::kRequestHeaderSize + 1818, keepAliveRequest = rpc::kRequestHeaderSize + 20;
   const size_t shortResponse = rpc::kRequestHeaderSize + 2;
 
-  const Figures completion = measure(count, [&] { client.sendCompletion(context, record, items); });
-  Figures rawCompletion;
-  {
-    RawPingPong raw(completionRequest, shortResponse);
-    rawCompletion = measure(count, [&] { raw.roundTrip(); });
+  RawPingPong rawCompletionPeer(completionRequest, shortResponse);
+  RawPingPong rawKeepAlivePeer(keepAliveRequest, shortResponse);
+  const auto completionCall = [&] { client.sendCompletion(context, record, items); };
+  const auto keepAliveCall = [&] { client.keepAlive(context); };
+  const auto rawCompletionCall = [&] { rawCompletionPeer.roundTrip(); };
+  const auto rawKeepAliveCall = [&] { rawKeepAlivePeer.roundTrip(); };
+  Samples warmUp;
+  for (int i = 0; i < 2; ++i) {
+    warmUp.take(count / 10, completionCall);
+    warmUp.take(count / 10, rawCompletionCall);
+    warmUp.take(count / 10, keepAliveCall);
+    warmUp.take(count / 10, rawKeepAliveCall);
   }
-  const Figures keepAlive = measure(count, [&] { client.keepAlive(context); });
-  Figures rawKeepAlive;
-  {
-    RawPingPong raw(keepAliveRequest, shortResponse);
-    rawKeepAlive = measure(count, [&] { raw.roundTrip(); });
+  Samples completionSamples, rawCompletionSamples, keepAliveSamples, rawKeepAliveSamples;
+  const int perTrial = std::max(1, count / trials);
+  for (int trial = 0; trial < trials; ++trial) {
+    completionSamples.take(perTrial, completionCall);
+    rawCompletionSamples.take(perTrial, rawCompletionCall);
+    keepAliveSamples.take(perTrial, keepAliveCall);
+    rawKeepAliveSamples.take(perTrial, rawKeepAliveCall);
   }
-  std::printf("round trips on loopback, %d each (microseconds)\n", count);
+  const Figures completion = completionSamples.figures(), rawCompletion = rawCompletionSamples.figures();
+  const Figures keepAlive = keepAliveSamples.figures(), rawKeepAlive = rawKeepAliveSamples.figures();
+  std::printf("round trips on loopback, %d each in %d trials (microseconds)\n", perTrial * trials, trials);
   std::printf("  %-34s %8s %8s %8s %8s %7s\n", "", "median", "p99", "raw med", "raw p99", "ratio");
   std::printf("  %-34s %8.1f %8.1f %8.1f %8.1f %6.2fx\n", "sendCompletion 10x80 (1842/26 B)", completion.medianUs,
               completion.p99Us, rawCompletion.medianUs, rawCompletion.p99Us,
@@ -127,13 +148,13 @@ void roundTrips(int count) {
   std::fclose(sink);
 }
 
-void keepAliveThroughput(const std::string& simulator) {
+void keepAliveThroughput(const std::string& simulator, int seconds) {
   zem::test::ChildProcess sim({simulator, "--port", "0", "--quiet"});
   std::string line;
   sim.readLine(line, 10000);
   const int port = nlohmann::json::parse(line, nullptr, false).value("port", 0);
   const std::string binding = "ncacn_ip_tcp:127.0.0.1[" + std::to_string(port) + "]";
-  std::printf("keepAlive calls per second served by exchange-sim (2 s each)\n");
+  std::printf("keepAlive calls per second served by exchange-sim (%d s each)\n", seconds);
   for (int connections : {1, 10, 100}) {
     std::vector<std::unique_ptr<ExchangeClient>> clients;
     std::vector<ProviderContext> contexts(static_cast<size_t>(connections));
@@ -157,7 +178,7 @@ void keepAliveThroughput(const std::string& simulator) {
         }
       });
     }
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
     stop = true;
     for (auto& thread : threads) thread.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -172,7 +193,9 @@ void keepAliveThroughput(const std::string& simulator) {
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(100, std::atoi(argv[1])) : 5000;
-  roundTrips(count);
-  keepAliveThroughput(EXCHANGE_SIM);
+  const int trials = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+  const int seconds = argc > 3 ? std::max(0, std::atoi(argv[3])) : 2;
+  roundTrips(count, trials);
+  if (seconds > 0) keepAliveThroughput(EXCHANGE_SIM, seconds);
   return 0;
 }
