@@ -50,18 +50,17 @@ bool readRegistrationFlags(rpc::NdrReader& in, RegistrationFlags& flags) {
   return in.i16(flags.Flag1) && in.i16(flags.Flag2);
 }
 
+// Twenty 32-bit integers in order: on a little-endian host, the record's
+// own bytes.
+static_assert(sizeof(MessageRecord) == 80, "the record travels as its 80 bytes");
+
 void writeMessageRecord(rpc::NdrWriter& out, const MessageRecord& record) {
-  int32_t fields[20];
-  std::memcpy(fields, &record, sizeof fields);
-  for (int32_t field : fields) out.i32(field);
+  out.align(4);
+  out.bytes(&record, sizeof record);
 }
 
 bool readMessageRecord(rpc::NdrReader& in, MessageRecord& record) {
-  int32_t fields[20];
-  for (int32_t& field : fields)
-    if (!in.i32(field)) return false;
-  std::memcpy(&record, fields, sizeof fields);
-  return true;
+  return in.align(4) && in.bytes(&record, sizeof record);
 }
 
 void writeMessageData(rpc::NdrWriter& out, const MessageData& data) {

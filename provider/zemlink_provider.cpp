@@ -37,8 +37,10 @@ clZemlink::clZemlink(zem::ContainerRuntime& containers, ProviderTimings timings,
 
 clZemlink::~clZemlink() {
   // No export enters from here on, and those inside are ended quickly: a
-  // call to the server made under the provider lock is cancelled, as are
-  // the provider threads' calls, and waits for an event end.
+  // call to the server made under the provider lock is cancelled (the
+  // pump's re-registration included), and waits for an event end. The
+  // pump's fetch goes on until the de-registration below has reached the
+  // server: its connection may be the registration's last.
   {
     std::lock_guard<std::mutex> lock(exportsMutex);
     closing_ = true;
@@ -46,7 +48,6 @@ clZemlink::~clZemlink() {
   }
   m_GuardedCall.cancel();
   m_Queue.close();
-  requestThreadsStop();
   // Nothing is freed while an application thread is still inside. The
   // longest any of them takes now is a ZemlinkDeInit in its bounded
   // de-registration.
@@ -284,13 +285,6 @@ bool clZemlink::retireMessagePump() {
   m_MsgThread->requestStop();
   retiredPumps_.push_back(std::move(m_MsgThread));
   return true;
-}
-
-void clZemlink::requestThreadsStop() {
-  std::lock_guard<std::mutex> lock(threadsMutex_);
-  for (auto& pump : retiredPumps_) pump->requestStop();
-  if (m_MsgThread) m_MsgThread->requestStop();
-  if (m_KeepAliveThread) m_KeepAliveThread->requestStop();
 }
 
 void clZemlink::stopAllThreads() {

@@ -24,8 +24,8 @@
 // call to the server. They cancel the call made under m_Guard (and any
 // that starts before they hold m_Guard), and end their own de-registration
 // after boundedCallMs. The unload also turns away new exports, ends waits
-// for events and the provider threads' calls, and frees nothing until every
-// export that was inside has returned.
+// for events, and frees nothing until every export that was inside has
+// returned.
 // The provider threads read the state fields as atomic values, once a cycle,
 // and never take m_Guard except for the pump's re-registration.
 #pragma once
@@ -125,9 +125,6 @@ class clZemlink {
   void startKeepAlive();
   // Stops the pump unless the calling thread is the pump; true when it did.
   bool retireMessagePump();
-  // Stops every provider thread without waiting for it (its call to the
-  // server is cancelled); stopAllThreads also joins them.
-  void requestThreadsStop();
   void stopAllThreads();
   void providerMsgThread(ProviderThread& self);
   void providerKeepAliveThread(ProviderThread& self);

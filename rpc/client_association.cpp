@@ -12,6 +12,7 @@ struct ClientAssociation::Connection {
   size_t xmitFrag = 0;  // largest fragment the server accepts from us
   uint32_t nextCallId = 1;
   uint64_t groupSerial = 0;
+  std::vector<uint8_t> fragment;  // the last fragment read, its storage kept for the next
 };
 
 namespace {
@@ -145,7 +146,7 @@ bool ClientAssociation::takeIdle(std::unique_ptr<Connection>& connection) {
     idle_.pop_back();
     if (!candidate->socket.isIdleAndOpen() || candidate->reader.hasBuffered()) continue;  // closed here
     connection = std::move(candidate);
-    busy_.insert(connection.get());
+    busy_.push_back(connection.get());
     return true;
   }
   return false;
@@ -194,11 +195,11 @@ Status ClientAssociation::openConnection(std::unique_ptr<Connection>& connection
     group = groupId_;
     fresh->groupSerial = groupSerial_;
     ++connectionsOpened_;
-    busy_.insert(fresh.get());
+    busy_.push_back(fresh.get());
   }
   const auto fail = [&](Status failure) {
     std::lock_guard lock(mutex_);
-    busy_.erase(fresh.get());
+    forgetBusy(fresh.get());
     return failure;
   };
 
@@ -261,7 +262,7 @@ Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::
   requestWritten = true;
 
   StubAssembler assembler(options_.maxResponseStub);
-  std::vector<uint8_t> fragment;
+  std::vector<uint8_t>& fragment = connection.fragment;
   for (;;) {
     Header header;
     status = connection.reader.read(options_.maxRecvFrag, deadline, -1, fragment, header);
@@ -274,6 +275,12 @@ Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::
       case PduType::Response: {
         ResponseBody body;
         if (!decodeResponse(fragment, body, why)) return Status::error(StatusCode::ProtocolError, why);
+        // An answer in one fragment (nearly every one) is taken as it is.
+        if (!assembler.inProgress() && (header.flags & pfc::kFirstFrag) && (header.flags & pfc::kLastFrag) &&
+            body.stub.size() <= options_.maxResponseStub) {
+          response.assign(body.stub.begin(), body.stub.end());
+          return Status();
+        }
         const StubAssembler::Step step = assembler.add(header, body.stub, why);
         if (step == StubAssembler::Step::Error) return Status::error(StatusCode::ProtocolError, why);
         if (step == StubAssembler::Step::Complete) {
@@ -297,9 +304,16 @@ Status ClientAssociation::exchange(Connection& connection, uint16_t opnum, std::
   }
 }
 
+void ClientAssociation::forgetBusy(Connection* connection) {
+  const auto found = std::find(busy_.begin(), busy_.end(), connection);
+  if (found == busy_.end()) return;
+  *found = busy_.back();
+  busy_.pop_back();
+}
+
 void ClientAssociation::release(std::unique_ptr<Connection> connection, bool reusable) {
   std::lock_guard lock(mutex_);
-  busy_.erase(connection.get());
+  forgetBusy(connection.get());
   if (reusable) idle_.push_back(std::move(connection));
 }
 

@@ -52,7 +52,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <span>
 #include <vector>
 
@@ -126,6 +125,8 @@ class ClientAssociation {
   Status exchange(Connection& connection, uint16_t opnum, std::span<const uint8_t> request,
                   std::vector<uint8_t>& response, const Deadline& deadline, bool& requestWritten);
   void release(std::unique_ptr<Connection> connection, bool reusable);
+  // With mutex_ held: the connection is no longer among the busy ones.
+  void forgetBusy(Connection* connection);
 
   const StringBinding endpoint_;
   const SyntaxId interfaceId_;
@@ -133,7 +134,7 @@ class ClientAssociation {
 
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
-  std::set<Connection*> busy_;
+  std::vector<Connection*> busy_;
   uint32_t groupId_ = 0;
   uint64_t groupSerial_ = 0;  // of the current group; 0 before the first
   uint64_t connectionsOpened_ = 0;

@@ -4,21 +4,26 @@
 
 namespace rpc {
 
+// Every write appends whole: a primitive's bytes in one insert, a gap in
+// one, so that a stub of some thousand bytes is a few dozen appends.
 void NdrWriter::align(size_t boundary) {
-  while (buffer_.size() % boundary != 0) buffer_.push_back(0);
+  const size_t gap = (boundary - buffer_.size() % boundary) % boundary;
+  if (gap != 0) buffer_.insert(buffer_.end(), gap, uint8_t{0});
 }
 
 void NdrWriter::u8(uint8_t value) { buffer_.push_back(value); }
 
 void NdrWriter::u16(uint16_t value) {
   align(2);
-  buffer_.push_back(static_cast<uint8_t>(value));
-  buffer_.push_back(static_cast<uint8_t>(value >> 8));
+  const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+  buffer_.insert(buffer_.end(), bytes, bytes + 2);
 }
 
 void NdrWriter::u32(uint32_t value) {
   align(4);
-  for (int shift = 0; shift < 32; shift += 8) buffer_.push_back(static_cast<uint8_t>(value >> shift));
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  buffer_.insert(buffer_.end(), bytes, bytes + 4);
 }
 
 void NdrWriter::bytes(const void* data, size_t size) {
@@ -26,11 +31,9 @@ void NdrWriter::bytes(const void* data, size_t size) {
   buffer_.insert(buffer_.end(), first, first + size);
 }
 
-bool NdrReader::need(size_t size) {
+bool NdrReader::endsEarly(size_t size) {
   if (!ok()) return false;
-  if (size > remaining()) return fail("stub ends " + std::to_string(size - remaining()) +
-                                      " bytes early at offset " + std::to_string(position_));
-  return true;
+  return fail("stub ends " + std::to_string(size - remaining()) + " bytes early at offset " + std::to_string(position_));
 }
 
 bool NdrReader::fail(std::string reason) {

@@ -17,6 +17,10 @@ namespace rpc {
 
 class NdrWriter {
  public:
+  NdrWriter() = default;
+  // Room for capacity bytes before the buffer grows.
+  explicit NdrWriter(size_t capacity) { buffer_.reserve(capacity); }
+
   void align(size_t boundary);
   void u8(uint8_t value);
   void u16(uint16_t value);
@@ -56,7 +60,9 @@ class NdrReader {
   size_t remaining() const { return data_.size() - position_; }
 
  private:
-  bool need(size_t size);
+  bool need(size_t size) { return (error_.empty() && size <= remaining()) || endsEarly(size); }
+  // Why need() failed: false, with the reason unless the reader failed before.
+  bool endsEarly(size_t size);
 
   std::span<const uint8_t> data_;
   size_t position_ = 0;

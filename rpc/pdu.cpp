@@ -242,7 +242,7 @@ bool decodeBindNak(std::span<const uint8_t> pdu, BindNakBody& body, std::string&
 }
 
 std::vector<uint8_t> encodeRequest(uint32_t callId, uint8_t flags, const RequestBody& body) {
-  NdrWriter out;
+  NdrWriter out(kRequestHeaderSize + Uuid::kWireSize + body.stub.size());
   writeHeader(out, PduType::Request, static_cast<uint8_t>(flags | (body.object ? pfc::kObjectUuid : 0)), callId);
   out.u32(body.allocHint);
   out.u16(body.contextId);
@@ -274,7 +274,7 @@ bool decodeRequest(std::span<const uint8_t> pdu, RequestBody& body, std::string&
 }
 
 std::vector<uint8_t> encodeResponse(uint32_t callId, uint8_t flags, const ResponseBody& body) {
-  NdrWriter out;
+  NdrWriter out(kRequestHeaderSize + body.stub.size());
   writeHeader(out, PduType::Response, flags, callId);
   out.u32(body.allocHint);
   out.u16(body.contextId);

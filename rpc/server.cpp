@@ -17,6 +17,9 @@ struct Server::Connection {
 
 namespace {
 
+// Room for an answer's stub, so that writing it allocates once.
+constexpr size_t kAnswerCapacity = 2048;
+
 // The state of one connection between PDUs.
 struct Session {
   std::shared_ptr<AssociationGroup> group;
@@ -223,10 +226,19 @@ void Server::serve(Connection& connection) {
     } else if (request.contextId != requestContext || request.opnum != requestOpnum) {
       break;
     }
-    const StubAssembler::Step step = assembler.add(header, request.stub, why);
-    if (step == StubAssembler::Step::Error) break;
-    if (step == StubAssembler::Step::More) continue;
-    const std::vector<uint8_t> stub = assembler.take();
+    // A request in one fragment (nearly every one) is served from the
+    // fragment itself; others are put together first.
+    std::span<const uint8_t> stub = request.stub;
+    std::vector<uint8_t> assembled;
+    const bool whole = !assembler.inProgress() && (header.flags & pfc::kFirstFrag) &&
+                       (header.flags & pfc::kLastFrag) && stub.size() <= options_.maxRequestStub;
+    if (!whole) {
+      const StubAssembler::Step step = assembler.add(header, request.stub, why);
+      if (step == StubAssembler::Step::Error) break;
+      if (step == StubAssembler::Step::More) continue;
+      assembled = assembler.take();
+      stub = assembled;
+    }
 
     FaultBody fault;
     fault.contextId = requestContext;
@@ -243,7 +255,7 @@ void Server::serve(Connection& connection) {
     }
     ServerCall call(*session.group, socket);
     NdrReader in(stub);
-    NdrWriter out;
+    NdrWriter out(kAnswerCapacity);
     const Outcome outcome = interface->second->invoke(call, requestOpnum, in, out);
     if (outcome.kind == Outcome::Kind::Fault) {
       fault.status = outcome.faultStatus;

@@ -197,12 +197,12 @@ TEST_F(ProviderProcessTest, EndingARegistrationDoesNotWaitForAnotherThreadsHeldC
       EXPECT_LT(std::chrono::steady_clock::now() - started, kLimit);
       std::string line;
       while (program.readLine(line, 1000)) seen.push_back(line);
-      EXPECT_EQ(seen.back(), "done");
-      // The held export came back with its failure before the registration
-      // ended, whenever the library is still there to let it print.
+      EXPECT_NE(std::find(seen.begin(), seen.end(), "done"), seen.end());
+      // The held export came back with its failure (at exit, the process
+      // may end before that thread prints it).
       const std::string returned =
           std::string(held.call) + " returned " + (std::string(held.call) == "register" ? "14" : "30");
-      if (std::string(mode) == "deinit") {
+      if (std::string(mode) != "exit") {
         EXPECT_NE(std::find(seen.begin(), seen.end(), returned), seen.end());
       }
     }

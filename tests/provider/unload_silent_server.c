@@ -48,10 +48,9 @@ int main(int argc, char** argv) {
 
   char line[16];
   if (fgets(line, sizeof line, stdin) == NULL) return 5;
+  pthread_t thread;
   if (heldCall != NULL) {
-    pthread_t thread;
     if (pthread_create(&thread, NULL, enterHeldCall, NULL) != 0) return 6;
-    pthread_detach(thread);
     printf("calling %s\n", heldCall);
     fflush(stdout);
     if (fgets(line, sizeof line, stdin) == NULL) return 5;
@@ -63,6 +62,10 @@ int main(int argc, char** argv) {
   } else if (strcmp(mode, "exit") != 0) {
     return 2;
   }
+  fflush(stdout);
+  /* Once the registration has ended, the held call has returned; at exit
+   * the unload itself waits for it. */
+  if (heldCall != NULL && strcmp(mode, "exit") != 0) pthread_join(thread, NULL);
   /* In "exit" mode the library's unload runs after this line, at exit. */
   printf("done\n");
   fflush(stdout);
