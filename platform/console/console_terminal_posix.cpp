@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_terminal.h"
+#include "platform/console/console_terminal.h"
 
 extern char** environ;
 

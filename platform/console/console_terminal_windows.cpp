@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/console_terminal.h"
+#include "platform/console/console_terminal.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "platform/generic_console.h"
+#include "platform/console/generic_console.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "platform/os_file.h"
-#include "platform/os_time.h"
+#include "platform/os/os_file.h"
+#include "platform/os/os_time.h"
 #include "platform/paths.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/console_terminal.h"
+#include "platform/console/console_terminal.h"
 
 class GenericConsole {
  public:

@@ -1,15 +1,15 @@
-#include "platform/exception_report.h"
+#include "platform/fault/exception_report.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/os_file.h"
-#include "platform/os_thread.h"
-#include "platform/os_time.h"
+#include "platform/fault/process_memory.h"
+#include "platform/fault/report_text.h"
+#include "platform/fault/stack_trace.h"
+#include "platform/os/os_file.h"
+#include "platform/os/os_thread.h"
+#include "platform/os/os_time.h"
 #include "platform/paths.h"
-#include "platform/process_memory.h"
-#include "platform/report_text.h"
-#include "platform/stack_trace.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/fault_context.h"
+#include "platform/fault/fault_context.h"
 
 // Size of the report text area, terminator included.
 constexpr size_t kExceptionReportTextSize = 5000;

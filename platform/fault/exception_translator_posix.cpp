@@ -1,4 +1,4 @@
-#include "platform/exception_translator.h"
+#include "platform/fault/exception_translator.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -13,9 +13,9 @@
 #include <new>
 #include <type_traits>
 
-#include "platform/exception_report.h"
-#include "platform/gll_se_exception.h"
-#include "platform/stack_trace.h"
+#include "platform/fault/exception_report.h"
+#include "platform/fault/gll_se_exception.h"
+#include "platform/fault/stack_trace.h"
 
 namespace {
 

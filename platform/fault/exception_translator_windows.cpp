@@ -1,4 +1,4 @@
-#include "platform/exception_translator.h"
+#include "platform/fault/exception_translator.h"
 
 #include <windows.h>
 
@@ -8,9 +8,9 @@
 #include <mutex>
 #include <new>
 
-#include "platform/exception_report.h"
-#include "platform/gll_se_exception.h"
-#include "platform/stack_trace.h"
+#include "platform/fault/exception_report.h"
+#include "platform/fault/gll_se_exception.h"
+#include "platform/fault/stack_trace.h"
 
 // A vectored exception handler sees every exception of the process first.
 // On a thread that installed the translator it writes the report and then

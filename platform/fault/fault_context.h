@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/report_text.h"
+#include "platform/fault/report_text.h"
 
 #if defined(_WIN32)
 #include <windows.h>

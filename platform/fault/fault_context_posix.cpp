@@ -1,4 +1,4 @@
-#include "platform/fault_context.h"
+#include "platform/fault/fault_context.h"
 
 #if !defined(__x86_64__)
 #error "The fault report's register context is written for x86-64."

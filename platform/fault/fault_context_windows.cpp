@@ -1,4 +1,4 @@
-#include "platform/fault_context.h"
+#include "platform/fault/fault_context.h"
 
 // The register lines of the report: the 32-bit ones of the library's own
 // platform, and the 64-bit ones where the same source is built for x64.

@@ -1,4 +1,4 @@
-#include "platform/gll_se_exception.h"
+#include "platform/fault/gll_se_exception.h"
 
 #include <cstdio>
 

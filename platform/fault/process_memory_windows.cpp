@@ -1,4 +1,4 @@
-#include "platform/process_memory.h"
+#include "platform/fault/process_memory.h"
 
 #include <windows.h>
 

@@ -13,8 +13,8 @@
 
 #include <cstddef>
 
-#include "platform/fault_context.h"
-#include "platform/report_text.h"
+#include "platform/fault/fault_context.h"
+#include "platform/fault/report_text.h"
 
 // The report stops listing frames once the text passes this position.
 constexpr size_t kStackTraceRoomLimit = 4975;

@@ -1,4 +1,4 @@
-#include "platform/stack_trace.h"
+#include "platform/fault/stack_trace.h"
 
 #include <cxxabi.h>
 #include <elfutils/libdwfl.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/process_memory.h"
+#include "platform/fault/process_memory.h"
 
 #if !defined(__x86_64__)
 #error "The fault report's register context is written for x86-64."

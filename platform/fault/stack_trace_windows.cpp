@@ -1,4 +1,4 @@
-#include "platform/stack_trace.h"
+#include "platform/fault/stack_trace.h"
 
 // windows.h first: dbghelp.h builds on it.
 #include <windows.h>
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/process_memory.h"
+#include "platform/fault/process_memory.h"
 
 namespace {
 

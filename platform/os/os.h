@@ -5,9 +5,9 @@
 // standard output when they fail.
 #pragma once
 
-#include "platform/os_critical_section.h"
-#include "platform/os_file.h"
-#include "platform/os_msg_queue.h"
-#include "platform/os_semaphore.h"
-#include "platform/os_thread.h"
-#include "platform/os_time.h"
+#include "platform/os/os_critical_section.h"
+#include "platform/os/os_file.h"
+#include "platform/os/os_msg_queue.h"
+#include "platform/os/os_semaphore.h"
+#include "platform/os/os_thread.h"
+#include "platform/os/os_time.h"

@@ -1,4 +1,4 @@
-#include "platform/os_critical_section.h"
+#include "platform/os/os_critical_section.h"
 
 void osCriticalSectionInit(OsCriticalSection* section) {
   pthread_mutexattr_t attributes;

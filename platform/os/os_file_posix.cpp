@@ -1,4 +1,4 @@
-#include "platform/os_file.h"
+#include "platform/os/os_file.h"
 
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/os_time.h"
+#include "platform/os/os_time.h"
 #include "platform/paths.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/os_file.h"
+#include "platform/os/os_file.h"
 
 #include <direct.h>
 #include <windows.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/os_time.h"
+#include "platform/os/os_time.h"
 
 namespace {
 

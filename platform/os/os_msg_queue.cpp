@@ -1,4 +1,4 @@
-#include "platform/os_msg_queue.h"
+#include "platform/os/os_msg_queue.h"
 
 #include <cerrno>
 #include <condition_variable>

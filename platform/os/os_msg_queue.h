@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "platform/os_thread.h"
+#include "platform/os/os_thread.h"
 
 using OsMsgQueueId = OsThreadId;
 

@@ -1,4 +1,4 @@
-#include "platform/os_semaphore.h"
+#include "platform/os/os_semaphore.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "platform/os_thread.h"
+#include "platform/os/os_thread.h"
 
 #include <pthread.h>
 #include <sys/resource.h>
@@ -14,7 +14,7 @@
 #include <new>
 #include <thread>
 
-#include "platform/os_semaphore.h"
+#include "platform/os/os_semaphore.h"
 
 namespace {
 

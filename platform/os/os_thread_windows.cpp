@@ -1,4 +1,4 @@
-#include "platform/os_thread.h"
+#include "platform/os/os_thread.h"
 
 #include <process.h>
 #include <windows.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <new>
 
-#include "platform/os_semaphore.h"
+#include "platform/os/os_semaphore.h"
 
 struct OsThread {
   HANDLE handle = nullptr;

@@ -1,4 +1,4 @@
-#include "platform/os_time.h"
+#include "platform/os/os_time.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/os_time.h"
+#include "platform/os/os_time.h"
 
 const char* const osMonthNames[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

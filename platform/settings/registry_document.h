@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry_types.h"
+#include "platform/settings/registry_types.h"
 
 namespace zem {
 

@@ -1,4 +1,4 @@
-#include "platform/registry_file.h"
+#include "platform/settings/registry_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace zem {
 namespace {

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/registry_document.h"
-#include "platform/registry_types.h"
+#include "platform/settings/registry_document.h"
+#include "platform/settings/registry_types.h"
 
 namespace zem {
 

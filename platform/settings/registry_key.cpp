@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace zem {
 

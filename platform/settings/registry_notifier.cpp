@@ -1,4 +1,4 @@
-#include "platform/registry_notifier.h"
+#include "platform/settings/registry_notifier.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/registry_document.h"
-#include "platform/registry_file.h"
-#include "platform/settings_store.h"
+#include "platform/settings/registry_document.h"
+#include "platform/settings/registry_file.h"
+#include "platform/settings/settings_store.h"
 
 namespace zem {
 namespace {

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "platform/event.h"
-#include "platform/registry_types.h"
+#include "platform/settings/registry_types.h"
 
 namespace zem {
 

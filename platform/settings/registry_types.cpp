@@ -1,4 +1,4 @@
-#include "platform/registry_types.h"
+#include "platform/settings/registry_types.h"
 
 #include <cstdio>
 

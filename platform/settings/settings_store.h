@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/event.h"
-#include "platform/registry_types.h"
+#include "platform/settings/registry_types.h"
 
 namespace zem {
 

@@ -1,11 +1,11 @@
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 #include <atomic>
 
 #include "platform/paths.h"
-#include "platform/registry_document.h"
-#include "platform/registry_file.h"
-#include "platform/registry_notifier.h"
+#include "platform/settings/registry_document.h"
+#include "platform/settings/registry_file.h"
+#include "platform/settings/registry_notifier.h"
 
 namespace zem {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace zem {
 namespace {

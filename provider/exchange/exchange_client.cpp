@@ -1,6 +1,6 @@
-#include "provider/exchange_client.h"
+#include "provider/exchange/exchange_client.h"
 
-#include "provider/exchange_marshal.h"
+#include "provider/exchange/exchange_marshal.h"
 #include "rpc/string_binding.h"
 
 namespace {

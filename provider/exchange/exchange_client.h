@@ -31,7 +31,7 @@
 #include <mutex>
 #include <string>
 
-#include "provider/exchange_records.h"
+#include "provider/exchange/exchange_records.h"
 #include "rpc/cancellation.h"
 #include "rpc/client_association.h"
 #include "rpc/status.h"

@@ -1,4 +1,4 @@
-#include "provider/exchange_marshal.h"
+#include "provider/exchange/exchange_marshal.h"
 
 #include <bit>
 #include <cstring>

@@ -4,7 +4,7 @@
 // 81, or no terminating zero unit in its last place.
 #pragma once
 
-#include "provider/exchange_records.h"
+#include "provider/exchange/exchange_records.h"
 #include "rpc/ndr.h"
 
 void writeProviderNames(rpc::NdrWriter& out, const ProviderNames& names);

@@ -1,4 +1,4 @@
-#include "provider/exchange_records.h"
+#include "provider/exchange/exchange_records.h"
 
 #include <cstring>
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "provider/exchange_records.h"
+#include "provider/exchange/exchange_records.h"
 
 // One received string (up to its first zero unit, at most 81 units) as
 // narrow text of at most 80 bytes.

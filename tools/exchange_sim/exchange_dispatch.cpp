@@ -1,6 +1,6 @@
-#include "provider/exchange_dispatch.h"
+#include "tools/exchange_sim/exchange_dispatch.h"
 
-#include "provider/exchange_marshal.h"
+#include "provider/exchange/exchange_marshal.h"
 #include "rpc/status.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "provider/exchange_records.h"
+#include "provider/exchange/exchange_records.h"
 #include "rpc/server_interface.h"
 
 struct ExchangeReply {
