@@ -4,7 +4,7 @@
 // lost, and reports a server that lets a fetch pass its deadline.
 #include <new>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 #include "provider/zemlink_provider.h"
 
 namespace {
