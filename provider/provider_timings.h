@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "provider/exchange_client.h"
+#include "provider/exchange/exchange_client.h"
 
 struct ProviderTimings {
   int64_t pumpCycleMs = 30;        // sleep between two fetches of the message pump

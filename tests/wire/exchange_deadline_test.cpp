@@ -10,8 +10,8 @@
 #include <future>
 #include <thread>
 
-#include "provider/exchange_client.h"
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_client.h"
+#include "provider/exchange/exchange_text.h"
 #include "rpc/server.h"
 #include "tools/exchange_sim/sim_exchange.h"
 
