@@ -43,6 +43,19 @@ class ProviderProcessTest : public ::testing::Test {
     return false;
   }
 
+  // Tells the program to go on, and expects it to end well within limit;
+  // its last lines are added to `seen`.
+  static void goAndEndWithin(ChildProcess& program, std::chrono::seconds limit, std::vector<std::string>& seen) {
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(program.writeLine("go"));
+    ASSERT_TRUE(program.waitFor(static_cast<int>(std::chrono::milliseconds(limit).count())))
+        << "still running after " << limit.count() << " s";
+    EXPECT_EQ(program.wait(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, limit);
+    std::string line;
+    while (program.readLine(line, 1000)) seen.push_back(line);
+  }
+
   TempRoot root_;
   std::filesystem::path previous_;
   std::unique_ptr<ExchangeSimulator> sim_;
@@ -149,14 +162,7 @@ TEST_F(ProviderProcessTest, EndingARegistrationWithAServerThatNeverAnswersIsBoun
     ASSERT_FALSE(sim.next("registered").is_null());
     StoppedProcess hung(sim.process().pid());
 
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(program.writeLine("go"));
-    ASSERT_TRUE(program.waitFor(static_cast<int>(std::chrono::milliseconds(kLimit).count())))
-        << "still running after " << kLimit.count() << " s";
-    EXPECT_EQ(program.wait(), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, kLimit);
-    std::string line;
-    while (program.readLine(line, 1000)) seen.push_back(line);
+    ASSERT_NO_FATAL_FAILURE(goAndEndWithin(program, kLimit, seen));
     const std::string expected = std::string(mode) == "deinit"    ? "deinit 10"
                                  : std::string(mode) == "dlclose" ? "dlclose 0"
                                                                   : "done";
@@ -189,14 +195,7 @@ TEST_F(ProviderProcessTest, EndingARegistrationDoesNotWaitForAnotherThreadsHeldC
       ASSERT_TRUE(readUntil(program, "calling", seen));
       ASSERT_FALSE(sim.next("injected").is_null()) << "the call reached the server";
 
-      const auto started = std::chrono::steady_clock::now();
-      ASSERT_TRUE(program.writeLine("go"));
-      ASSERT_TRUE(program.waitFor(static_cast<int>(std::chrono::milliseconds(kLimit).count())))
-          << "still running after " << kLimit.count() << " s";
-      EXPECT_EQ(program.wait(), 0);
-      EXPECT_LT(std::chrono::steady_clock::now() - started, kLimit);
-      std::string line;
-      while (program.readLine(line, 1000)) seen.push_back(line);
+      ASSERT_NO_FATAL_FAILURE(goAndEndWithin(program, kLimit, seen));
       EXPECT_NE(std::find(seen.begin(), seen.end(), "done"), seen.end());
       // The held export came back with its failure (at exit, the process
       // may end before that thread prints it).
