@@ -41,9 +41,11 @@ clZemlink::~clZemlink() {
   // pump's re-registration included), and waits for an event end. The
   // pump's fetch goes on until the de-registration below has reached the
   // server: its connection may be the registration's last.
+  bool callersInside = false;
   {
     std::lock_guard<std::mutex> lock(exportsMutex);
     closing_ = true;
+    callersInside = callers_ > 0;
     if (currentProvider == this) currentProvider = nullptr;
   }
   m_GuardedCall.cancel();
@@ -55,6 +57,10 @@ clZemlink::~clZemlink() {
     std::unique_lock<std::mutex> lock(exportsMutex);
     callersGone_.wait(lock, [this] { return callers_ == 0; });
   }
+  // A thread that counted itself out still runs the last instructions of
+  // its export, in this library's code; when the unload is a dlclose, that
+  // code goes away once this returns. They are left time to get out.
+  if (callersInside) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   {
     std::lock_guard<zem::Osprel_clGuard> guard(m_Guard);
     m_GuardedCall.reset();
