@@ -64,8 +64,14 @@ int main(int argc, char** argv) {
   }
   fflush(stdout);
   /* Once the registration has ended, the held call has returned; at exit
-   * the unload itself waits for it. */
-  if (heldCall != NULL && strcmp(mode, "exit") != 0) pthread_join(thread, NULL);
+   * the unload itself waits for it, so the thread is left to run. */
+  if (heldCall != NULL) {
+    if (strcmp(mode, "exit") == 0) {
+      pthread_detach(thread);
+    } else {
+      pthread_join(thread, NULL);
+    }
+  }
   /* In "exit" mode the library's unload runs after this line, at exit. */
   printf("done\n");
   fflush(stdout);
