@@ -7,6 +7,10 @@
 #include "provider/zemlink_provider.h"
 
 void clZemlink::providerMsgThread(ProviderThread& self) {
+  // The burst is taken when the pump starts too, so that a provider set up
+  // for bursts has them from its first fetch, not only from its first
+  // keep-alive cycle.
+  followFetchBurst();
   while (self.sleepFor(timings_.pumpCycleMs)) {
     // After a fetch that brought a message the pump fetches again at once,
     // up to the burst in force (1 unless the operator set more), and only
