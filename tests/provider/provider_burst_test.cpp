@@ -144,12 +144,16 @@ TEST_F(FetchBurstTest, TheQueueLimitEndsABurstWithOneErrorEvent) {
 }
 
 TEST_F(FetchBurstTest, DeRegistrationStopsABurstAtOnce) {
+  // The pump has the burst from its start.
+  storeDword(kFetchBurstValue, 100);
   startSimulator({"--hold-ms", "60000"});
   registerWith(53);
-  useBurst(100);
-  // The fetch that follows message 1 within the burst waits 2 s before it
-  // looks for a message; message 2 is there for it by then.
-  sim().command({{"cmd", "fail"}, {"proc", "Zem_GetMessageBridge"}, {"action", "delay"}, {"ms", 2000}});
+  ASSERT_TRUE(eventually([&] { return provider().fetchBurst() == 100; }));
+  // The fetch that follows message 1 within the burst waits 1 s before it
+  // looks for a message; message 2 is there for it by then. (Two delays:
+  // when the pump had not yet begun the fetch that brings message 1, that
+  // one takes the first.)
+  sim().command({{"cmd", "fail"}, {"proc", "Zem_GetMessageBridge"}, {"action", "delay"}, {"ms", 1000}, {"count", 2}});
   sendRequests(1, 1);
   expectDelivered(1, 1);
   sendRequests(2, 2);
