@@ -396,6 +396,12 @@ int runPoint(int rate, int burst, double seconds) {
   const CpuTime after = cpuTime();
   const int answered = application.answered;
   std::map<std::string, nlohmann::json> events = simulatorStats(*sim);
+  // The generator reports after its last message, which the provider may
+  // have answered before that report was out.
+  for (std::string line; !events.count("generated") && sim->readLine(line, 10000);) {
+    const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+    if (event.is_object() && event.value("event", "") == "generated") events["generated"] = event;
+  }
   application.stop = true;
   Zem_DeRegisterProvider();
   ZemlinkDeInit();
@@ -546,7 +552,8 @@ bool plotThroughput(const std::vector<nlohmann::json>& points, double floorUs, c
       "set output '" + png.string() + "'\n"
       "set multiplot layout 3,1 title 'One provider against exchange-sim on loopback: fetch burst 1 (the default) "
       "and 100' font ',12'\n"
-      "set logscale x\nset grid\nset key outside right top\nset xlabel 'offered requests per second'\n";
+      "set logscale x\nset grid\nset key outside right top\nset xlabel 'offered requests per second'\n"
+      "set lmargin at screen 0.1\nset rmargin at screen 0.74\n";
   std::vector<int> bursts;
   for (const nlohmann::json& p : points) {
     if (std::find(bursts.begin(), bursts.end(), p["burst"].get<int>()) == bursts.end()) bursts.push_back(p["burst"]);
