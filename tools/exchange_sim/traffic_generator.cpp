@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 
 TrafficGenerator::TrafficGenerator(SimExchange& exchange, EventStream& events, TrafficOptions options)
     : exchange_(exchange), events_(events), options_(std::move(options)) {}
