@@ -160,11 +160,15 @@ TEST_F(FetchBurstTest, DeRegistrationStopsABurstAtOnce) {
   ASSERT_EQ(Zem_DeRegisterProvider(), ZEM_SUCCESS);
   EXPECT_FALSE(provider().hasMessagePump());
 
-  // The server hands message 2 to the fetch that was cut off; the stopped
-  // pump publishes nothing of it.
-  expectDelivered(2, 2);
+  // When the fetch had gone out before the stop, the server hands it
+  // message 2 once its delay is over (otherwise message 2 stays with the
+  // server); either way the stopped pump publishes nothing of it.
+  const json late = sim().next("delivered", 2500);
+  if (!late.is_null()) {
+    EXPECT_EQ(late["ref"], 2);
+  }
   EXPECT_EQ(trace_.count("MsgReferenceId 2,"), 0u);
-  EXPECT_EQ(provider().queue().count(), 2) << "message 1 and the status event";
+  // The status event, behind message 1 if the pump had queued it.
   expectStatusEvent(ZEM_STATUS_DEREGISTERED);
   EXPECT_EQ(provider().queue().count(), 0);
 }
