@@ -19,6 +19,7 @@ void clZemlink::providerKeepAliveThread(ProviderThread& self) {
     }
 
     followQueueLimit();
+    followFetchBurst();
     const ExchangeResult result = m_Binding.keepAlive(context, &self.cancellation());
     if (self.stopRequested()) break;
     if (result.succeeded()) continue;
@@ -51,5 +52,28 @@ void clZemlink::followQueueLimit() {
   if (*stored != current) {
     m_MaxQueue = *stored;
     trace("providerMsgThread - ProviderQueueSize has chanegd from %d to be %d\n", current, *stored);
+  }
+}
+
+void clZemlink::followFetchBurst() {
+  const zem::StoredFetchBurst stored = zem::readFetchBurst();
+  const int32_t current = m_FetchBurst;
+  if (!stored.present) {
+    // Missing: the burst in force stays. The store is left alone while that
+    // is the default, and shows any other value in force.
+    if (current != zem::kDefaultFetchBurst) zem::writeFetchBurst(current);
+    return;
+  }
+  if (!stored.usable) {
+    // Refused (no number, 0, or past the largest burst): written back with
+    // the value in force, so that the store shows what applies.
+    trace("providerMsgThread - ProviderFetchBurst refused, %d stays\n", current);
+    zem::writeFetchBurst(current);
+    return;
+  }
+  const int32_t burst = static_cast<int32_t>(stored.value);
+  if (burst != current) {
+    m_FetchBurst = burst;
+    trace("providerMsgThread - ProviderFetchBurst has changed from %d to be %d\n", current, burst);
   }
 }

@@ -17,41 +17,58 @@ bool pastDeadline(const rpc::Status& status) {
 }  // namespace
 
 void clZemlink::providerMsgThread(ProviderThread& self) {
+  // The burst is taken when the pump starts too, so that a provider set up
+  // for bursts has them from its first fetch, not only from its first
+  // keep-alive cycle.
+  followFetchBurst();
   while (self.sleepFor(timings_.pumpCycleMs)) {
-    const ProviderContext context = m_Context.get();
-    if (m_ProviderId == -1 || context.isNull()) continue;
-    if (!m_ServerConnected) {
-      trace("providerMsgThread - m_ServerConnected is false, not going to get any messages.\n");
-      continue;
+    // After a fetch that brought a message the pump fetches again at once,
+    // up to the burst in force (1 unless the operator set more), and only
+    // then sleeps.
+    const int32_t burst = m_FetchBurst;
+    for (int32_t fetched = 0; fetched < burst; ++fetched) {
+      if (!fetchMessage(self, fetched == 0)) break;
     }
-
-    MessageRecord record{};
-    MessageData data{};
-    const ExchangeResult result = m_Binding.Zem_GetMessageBridge(context, 0, &record, &data, &self.cancellation());
-    // A pump stopped while its fetch was under way publishes nothing.
-    if (self.stopRequested()) break;
-    if (result.raised()) {
-      trace("WINAPI clZemlink::providerMsgThread() - caught exception");
-      // A fetch past its deadline: the server holds the connection and says
-      // nothing. That is a lost connection, as a failed keep-alive is.
-      if (pastDeadline(result.status)) {
-        reportConnectionLost(self, context);
-        continue;
-      }
-      self.sleepFor(timings_.failurePauseMs);
-      continue;
-    }
-    if (result.value == TARVO_ERROR_CONNECTION_LOST) {
-      reRegister(self);
-      continue;
-    }
-    if (result.value != TARVO_SUCCESS) {
-      trace("WINAPI clZemlink::providerMsgThread() - Zem_GetMessageBridge() return %d\n", result.value);
-      self.sleepFor(timings_.failurePauseMs);
-      continue;
-    }
-    handleFetchedMessage(self, record, data);
   }
+}
+
+bool clZemlink::fetchMessage(ProviderThread& self, bool firstOfCycle) {
+  const ProviderContext context = m_Context.get();
+  if (m_ProviderId == -1 || context.isNull()) return false;
+  if (!m_ServerConnected) {
+    // Said once a cycle; a burst that meets it (after a queue overflow)
+    // just ends.
+    if (firstOfCycle) trace("providerMsgThread - m_ServerConnected is false, not going to get any messages.\n");
+    return false;
+  }
+
+  MessageRecord record{};
+  MessageData data{};
+  const ExchangeResult result = m_Binding.Zem_GetMessageBridge(context, 0, &record, &data, &self.cancellation());
+  // A pump stopped while its fetch was under way publishes nothing.
+  if (self.stopRequested()) return false;
+  if (result.raised()) {
+    trace("WINAPI clZemlink::providerMsgThread() - caught exception");
+    // A fetch past its deadline: the server holds the connection and says
+    // nothing. That is a lost connection, as a failed keep-alive is.
+    if (pastDeadline(result.status)) {
+      reportConnectionLost(self, context);
+      return false;
+    }
+    self.sleepFor(timings_.failurePauseMs);
+    return false;
+  }
+  if (result.value == TARVO_ERROR_CONNECTION_LOST) {
+    reRegister(self);
+    return false;
+  }
+  if (result.value != TARVO_SUCCESS) {
+    trace("WINAPI clZemlink::providerMsgThread() - Zem_GetMessageBridge() return %d\n", result.value);
+    self.sleepFor(timings_.failurePauseMs);
+    return false;
+  }
+  handleFetchedMessage(self, record, data);
+  return true;
 }
 
 void clZemlink::reRegister(ProviderThread& self) {

@@ -19,6 +19,22 @@ bool writeQueueLimit(int32_t limit) {
   return key.setDword(kQueueSizeValue, static_cast<uint32_t>(limit)).isOk();
 }
 
+StoredFetchBurst readFetchBurst() {
+  StoredFetchBurst stored;
+  RegistryKey key;
+  if (!RegistryKey::open(RootKey::LocalMachine, kProviderKeyPath, key).isOk()) return stored;
+  const RegStatus status = key.queryDword(kFetchBurstValue, stored.value);
+  stored.present = status.isOk() || status.code == RegError::WrongType;
+  stored.usable = status.isOk() && stored.value >= 1 && stored.value <= static_cast<uint32_t>(kMaxFetchBurst);
+  return stored;
+}
+
+bool writeFetchBurst(int32_t burst) {
+  RegistryKey key;
+  if (!RegistryKey::create(RootKey::LocalMachine, kProviderKeyPath, key).isOk()) return false;
+  return key.setDword(kFetchBurstValue, static_cast<uint32_t>(burst)).isOk();
+}
+
 std::string readServerPort() {
   constexpr size_t kPortTextLimit = 1023;
   std::string port = readProfileString("zemlink.ini", "RPC", "PORT", "1550");

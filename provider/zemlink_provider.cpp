@@ -28,6 +28,7 @@ constexpr size_t kAddressLimit = 1024;  // an address this long or longer is ref
 clZemlink::clZemlink(zem::ContainerRuntime& containers, ProviderTimings timings, rpc::ClientOptions clientOptions)
     : m_Trace(timings.tracePollMs),
       m_MaxQueue(zem::kDefaultQueueLimit),
+      m_FetchBurst(zem::kDefaultFetchBurst),
       m_Binding(clientOptions, timings.deadlines),
       containers_(containers),
       timings_(timings) {

@@ -6,7 +6,7 @@
 // provider, and runs two threads of its own: the message pump fetches
 // messages into the request queue, from which getEvent hands them to the
 // application, and the keep-alive thread keeps the registration alive and
-// follows the queue limit in the settings store. Failures seen by the
+// follows the queue limit and the fetch burst in the settings store. Failures seen by the
 // threads reach the application as error events in the queue; registrations
 // and de-registrations as status events.
 //
@@ -95,6 +95,7 @@ class clZemlink {
   bool serverConnected() const { return m_ServerConnected.load(); }
   bool initialized() const { return m_Initialized.load(); }
   int32_t queueLimit() const { return m_MaxQueue.load(); }
+  int32_t fetchBurst() const { return m_FetchBurst.load(); }
   bool hasMessagePump() const;
   std::string bindingText() const { return m_Binding.bindingText(); }
   size_t serverContextsKnown() const { return m_Binding.knownContexts(); }
@@ -127,6 +128,9 @@ class clZemlink {
   bool retireMessagePump();
   void stopAllThreads();
   void providerMsgThread(ProviderThread& self);
+  // One fetch of the pump; true when it brought a message, so that the pump
+  // may fetch again at once.
+  bool fetchMessage(ProviderThread& self, bool firstOfCycle);
   void providerKeepAliveThread(ProviderThread& self);
   void handleFetchedMessage(ProviderThread& self, const MessageRecord& record, const MessageData& data);
   void reRegister(ProviderThread& self);
@@ -138,6 +142,7 @@ class clZemlink {
   // re-registration under a new context) or when the loss was reported
   // already. True when the event was queued.
   bool reportConnectionLost(ProviderThread& self, const ProviderContext& context);
+  void followFetchBurst();
 
   // A status or error event for the application: a new container with the
   // type and status, or 0 when none could be made.
@@ -169,6 +174,8 @@ class clZemlink {
   TraceDebug m_Trace;
   char m_LoggerName[51] = {};  // written under bindMutex_
   std::atomic<int32_t> m_MaxQueue;
+  // Messages the pump may fetch in a row before its sleep ("ProviderFetchBurst").
+  std::atomic<int32_t> m_FetchBurst;
 
   // What the process holds beside the object: the binding and its client.
   ExchangeClient m_Binding;

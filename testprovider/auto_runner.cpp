@@ -6,6 +6,7 @@ AutoRunner::AutoRunner(AutoOptions options, QString programName, std::FILE* out,
     : QObject(parent), options_(std::move(options)), out_(out), panel_(table_, std::move(programName)) {
   table_.onMessage([this](const ControlTable::Message& message) { print(message.caption + QStringLiteral(": ") + message.text); });
   panel_.setErrorReaction([this] { connectionLost(); });
+  panel_.setTakeAllPerWake(true);  // every message waiting, not one per tick
   connect(&panel_, &ProviderPanel::statusEvent, this, [this](int status) {
     print(QStringLiteral("status %1 (%2)").arg(status).arg(status == 23   ? QStringLiteral("registered")
                                                             : status == 24 ? QStringLiteral("de-registered")

@@ -25,7 +25,7 @@ ProviderPanel::ProviderPanel(PanelView& view, QString programName, QObject* pare
     : QObject(parent), view_(view), programName_(programName), transfer_(view, std::move(programName)) {
   pollTimer_.setInterval(kPollPeriodMs);
   pollTimer_.setTimerType(Qt::PreciseTimer);
-  connect(&pollTimer_, &QTimer::timeout, this, &ProviderPanel::pollTick);
+  connect(&pollTimer_, &QTimer::timeout, this, &ProviderPanel::pollWake);
 }
 
 ProviderPanel::~ProviderPanel() = default;
@@ -109,15 +109,22 @@ void ProviderPanel::end() {
 
 // ---- Poll ------------------------------------------------------------------
 
-void ProviderPanel::pollTick() {
-  if (openMessages_ > 0) return;
+void ProviderPanel::pollWake() {
+  const int most = takeAllPerWake_ ? kMaxMessagesPerWake : 1;
+  for (int taken = 0; taken < most; ++taken) {
+    if (!pollTick() || !isPolling()) return;
+  }
+}
+
+bool ProviderPanel::pollTick() {
+  if (openMessages_ > 0) return false;
   ZemContainerHandle message = 0;
   const int32_t result = Zem_GetEvent(ZEM_EVENT_POLL, &message);
-  if (result == ZEM_NO_EVENT) return;
+  if (result == ZEM_NO_EVENT) return false;
   if (result != ZEM_SUCCESS) {
     stopPoll();
     tell(QStringLiteral("BAD EVENT"), QStringLiteral("PROBLEM"));
-    return;
+    return false;
   }
   m_.callId = Zem_getCallID(message);
   m_.heldCallId = Zem_getHeldCallID(message);
@@ -140,6 +147,7 @@ void ProviderPanel::pollTick() {
       break;
   }
   Zem_destroyDataContainer(message);
+  return true;
 }
 
 void ProviderPanel::handleRequest(ZemContainerHandle message) {

@@ -42,8 +42,15 @@ class ProviderPanel : public QObject {
   // poll stops. No de-registration of its own is sent.
   void end();
 
-  // One tick of the poll: at most one message is fetched and handled.
-  void pollTick();
+  // One tick of the poll: at most one message is fetched and handled. True
+  // when one was.
+  bool pollTick();
+  // What the poll timer runs: one tick in the window; in the headless mode,
+  // with takeAllPerWake set, ticks until no message is waiting (at most
+  // kMaxMessagesPerWake, so that the program's other timers still run).
+  void pollWake();
+  void setTakeAllPerWake(bool all) { takeAllPerWake_ = all; }
+  static constexpr int kMaxMessagesPerWake = 1000;
   bool isPolling() const { return pollTimer_.isActive(); }
 
   // "Manual Response", and the automatic answer to a request.
@@ -104,6 +111,7 @@ class ProviderPanel : public QObject {
   std::function<void()> errorReaction_;
   // Message boxes open now: the poll waits while the operator reads one.
   int openMessages_ = 0;
+  bool takeAllPerWake_ = false;
 };
 
 }  // namespace rigbench

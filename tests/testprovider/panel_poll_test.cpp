@@ -100,6 +100,32 @@ TEST_F(PanelTest, CountersChangeOnScreenOnlyThroughTheirButtons) {
   EXPECT_EQ(view_.text(kInfosShownEdit), QStringLiteral("0"));
 }
 
+TEST_F(PanelTest, TheWindowTakesOneMessageAWakeAndTheHeadlessModeAllThatWait) {
+  startSimulator();
+  connectAndRegister();
+  // The event loop does not run here, so the poll timer stays quiet. The
+  // pump fetches in order: once the last message was delivered, those
+  // before it are in the library's queue.
+  const auto queueMessages = [&](int firstRef, int lastRef) {
+    for (int ref = firstRef; ref <= lastRef; ++ref) send(ref);
+    for (json delivered; delivered.is_null() || delivered["ref"] != lastRef;) {
+      delivered = sim_->next("delivered");
+      ASSERT_FALSE(delivered.is_null());
+    }
+  };
+  queueMessages(1, 3);
+  panel_.pollWake();
+  EXPECT_EQ(panel_.members().requestsReceived, 1);
+  panel_.pollWake();
+  EXPECT_EQ(panel_.members().requestsReceived, 2);
+
+  panel_.setTakeAllPerWake(true);
+  queueMessages(4, 10);
+  panel_.pollWake();
+  EXPECT_GE(panel_.members().requestsReceived, 9) << "the one left from before and 4 to 9 at least";
+  EXPECT_EQ(view_.text(kReceivedServerRequestIdEdit).toInt(), panel_.members().requestsReceived);
+}
+
 TEST_F(PanelTest, DeRegistrationKeepsThePollRunning) {
   startSimulator();
   connectAndRegister(12);

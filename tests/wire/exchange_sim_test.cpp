@@ -344,6 +344,46 @@ TEST(ExchangeSim, GeneratesTrafficOnceAProviderRegistered) {
   EXPECT_EQ(sim.next("generated")["count"], 5);
 }
 
+TEST(ExchangeSim, ReportsTheRateItKeptWhileGenerating) {
+  Simulator sim({"--generate", "20", "--rate", "400", "--quiet"});
+  Session session(sim);
+  const json generated = sim.next("generated");
+  ASSERT_FALSE(generated.is_null());
+  EXPECT_EQ(generated["count"], 20);
+  const json& late = generated["lateUs"];
+  EXPECT_GE(late["p50"].get<int64_t>(), 0) << "nothing goes out before it is due";
+  EXPECT_GE(late["p99"], late["p50"]);
+  EXPECT_GE(late["max"], late["p99"]);
+  // 19 intervals of 2.5 ms at least, less what the first message was late.
+  const double seconds = generated["seconds"].get<double>();
+  EXPECT_GE(seconds, 19 / 400.0 - late["max"].get<double>() / 1e6);
+  EXPECT_NEAR(generated["ratePerSecond"].get<double>(), 19 / seconds, 1e-6 * 19 / seconds);
+}
+
+TEST(ExchangeSim, StatsCountAnsweredAndWaitingMessages) {
+  Simulator sim({"--hold-ms", "100", "--quiet"});
+  Session session(sim);
+  for (int ref : {1, 2, 3}) sim.command({{"cmd", "send"}, {"type", "request"}, {"ref", ref}});
+  for (int ref : {1, 2}) {
+    MessageRecord record{};
+    MessageData data{};
+    ASSERT_TRUE(session.client.Zem_GetMessageBridge(session.context, 0, &record, &data).succeeded());
+    ASSERT_EQ(record.MsgReferenceId, ref);
+  }
+  MessageRecord completion{};
+  completion.MsgReferenceId = 1;
+  ASSERT_TRUE(session.client.sendCompletion(session.context, completion, MessageData{}).succeeded());
+
+  sim.process().writeLine(R"({"cmd":"stats"})");
+  const json stats = sim.next("stats");
+  ASSERT_FALSE(stats.is_null());
+  EXPECT_EQ(stats["completions"], 1);
+  EXPECT_EQ(stats["open"], 2) << "one delivered and one still queued, both unanswered";
+  // The answered ones count there too, beside the waiting ones' ages.
+  EXPECT_GE(stats["withOpenUs"]["max"], stats["latencyUs"]["max"]);
+  EXPECT_GE(stats["spanUs"], stats["latencyUs"]["max"]) << "from the first queueing to the last completion";
+}
+
 TEST(ExchangeSim, QuitsAtTheEndOfItsInput) {
   zem::test::ChildProcess process({EXCHANGE_SIM, "--port", "0"});
   std::string line;

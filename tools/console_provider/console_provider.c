@@ -169,6 +169,8 @@ int main(int argc, char** argv) {
   while (!stopRequested && (count < 0 || requests + infos < count) && (seconds < 0 || secondsSince(&start) < seconds)) {
     reregisterIfDue(&reregistration, id, secondsSince(&start), &reregistrations);
     ZemContainerHandle event = 0;
+    /* It pauses only when nothing is waiting: events queued together are
+     * all taken in one wake-up. */
     if (Zem_GetEvent(ZEM_EVENT_POLL, &event) != ZEM_SUCCESS) {
       sleepMs(5);
       continue;

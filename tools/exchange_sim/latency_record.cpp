@@ -22,8 +22,10 @@ nlohmann::ordered_json percentiles(std::vector<int64_t> samples) {
 }  // namespace
 
 void LatencyRecord::queued(int32_t ref) {
+  const Clock::time_point now = Clock::now();
   std::lock_guard lock(mutex_);
-  open_[ref] = Times{Clock::now(), {}};
+  open_[ref] = Times{now, {}};
+  if (firstQueued_ == Clock::time_point{}) firstQueued_ = now;
 }
 
 void LatencyRecord::delivered(int32_t ref) {
@@ -37,6 +39,7 @@ void LatencyRecord::completed(int32_t ref) {
   const auto found = open_.find(ref);
   if (found == open_.end()) return;
   latencyUs_.push_back(microsecondsBetween(found->second.queuedAt, now));
+  lastCompleted_ = now;
   if (found->second.deliveredAt != Clock::time_point{}) {
     afterDeliveryUs_.push_back(microsecondsBetween(found->second.deliveredAt, now));
   }
@@ -49,5 +52,13 @@ nlohmann::ordered_json LatencyRecord::summary() const {
   out["completions"] = latencyUs_.size();
   out["latencyUs"] = percentiles(latencyUs_);
   out["afterDeliveryUs"] = percentiles(afterDeliveryUs_);
+  // Messages still waiting count with their age so far: when a provider
+  // falls behind, these are lower bounds of what it makes them wait.
+  std::vector<int64_t> withOpen = latencyUs_;
+  const Clock::time_point now = Clock::now();
+  for (const auto& [ref, times] : open_) withOpen.push_back(microsecondsBetween(times.queuedAt, now));
+  out["open"] = open_.size();
+  out["withOpenUs"] = percentiles(std::move(withOpen));
+  if (!latencyUs_.empty()) out["spanUs"] = microsecondsBetween(firstQueued_, lastCompleted_);
   return out;
 }

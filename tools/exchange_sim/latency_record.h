@@ -22,7 +22,10 @@ class LatencyRecord {
   void completed(int32_t ref);
 
   // {"completions":N,"latencyUs":{"p50":..,"p99":..,"max":..},
-  //  "afterDeliveryUs":{...}}: percentiles of the samples so far.
+  //  "afterDeliveryUs":{...},"open":N,"withOpenUs":{...},"spanUs":N}:
+  // percentiles of the samples so far; withOpenUs adds the messages not
+  // yet answered with their age, spanUs runs from the first queueing to
+  // the last completion.
   nlohmann::ordered_json summary() const;
 
  private:
@@ -35,4 +38,6 @@ class LatencyRecord {
   std::unordered_map<int32_t, Times> open_;
   std::vector<int64_t> latencyUs_;
   std::vector<int64_t> afterDeliveryUs_;
+  Clock::time_point firstQueued_{};
+  Clock::time_point lastCompleted_{};
 };

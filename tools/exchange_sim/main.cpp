@@ -67,15 +67,18 @@ Commands:
       Each such call is reported as an injected event (proc, providerId, the failure,
       and the ref of a completion)
   {"cmd":"stats"}
-      report {"event":"stats","completions":N,"latencyUs":{"p50","p99","max"},"afterDeliveryUs":{...}}:
-      times from queueing (and from delivery) of a message to the completion that names it
+      report {"event":"stats","completions":N,"latencyUs":{"p50","p99","max"},"afterDeliveryUs":{...},
+      "open":N,"withOpenUs":{...},"spanUs":N}: times from queueing (and from delivery) of a message
+      to the completion that names it; withOpenUs counts the messages still unanswered (open) with
+      their age so far; spanUs runs from the first queueing to the last completion
   {"cmd":"quit"}
   Any command may carry "seq": it is answered with {"event":"ack","seq":...} once it has
   taken effect (an error event comes first if it was refused).
 
 Events: listening, registered (providerId, context, names, flags), deregistered,
 keepalive, delivered (ref), completion (ref, items: all ten strings), rundown,
-injected (proc, providerId, result or action), generated (count), stats, ack (seq),
+injected (proc, providerId, result or action), generated (count; the rate kept: seconds,
+ratePerSecond, lateUs behind schedule), stats, ack (seq),
 error (reason).
 )";
 

@@ -1,7 +1,9 @@
 #include "tools/exchange_sim/traffic_generator.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <vector>
 
 #include "provider/exchange/exchange_text.h"
 
@@ -23,11 +25,17 @@ void TrafficGenerator::run() {
   using Clock = std::chrono::steady_clock;
   if (!exchange_.waitForRegistration()) return;
   const auto begin = Clock::now();
+  // How faithfully the rate is kept: when each message went out, against
+  // when it was due.
+  std::vector<int64_t> lateUs;
+  lateUs.reserve(static_cast<size_t>(std::min<int64_t>(options_.count, 1 << 20)));
+  Clock::time_point firstSent{}, lastSent{};
   for (int64_t i = 0; i < options_.count && !stopping_; ++i) {
     if (options_.ratePerSecond > 0) {
       const auto due = begin + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(static_cast<double>(i) / options_.ratePerSecond));
       std::this_thread::sleep_until(due);
+      lateUs.push_back(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count());
     }
     SimMessage message;
     message.ref = static_cast<int32_t>(options_.firstRef + i);
@@ -51,6 +59,21 @@ void TrafficGenerator::run() {
       if (!exchange_.waitForRegistration()) return;
       if (options_.providerId) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    lastSent = Clock::now();
+    if (i == 0) firstSent = lastSent;
   }
-  events_.emit("generated", {{"count", options_.count}});
+  nlohmann::ordered_json generated = {{"count", options_.count}};
+  if (options_.count > 1) {
+    // The rate kept from the first message to the last.
+    const double seconds = std::chrono::duration<double>(lastSent - firstSent).count();
+    generated["seconds"] = seconds;
+    if (seconds > 0) generated["ratePerSecond"] = static_cast<double>(options_.count - 1) / seconds;
+  }
+  if (!lateUs.empty()) {
+    std::sort(lateUs.begin(), lateUs.end());
+    generated["lateUs"] = {{"p50", lateUs[lateUs.size() / 2]},
+                           {"p99", lateUs[(lateUs.size() - 1) * 99 / 100]},
+                           {"max", lateUs.back()}};
+  }
+  events_.emit("generated", generated);
 }
