@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 namespace {
@@ -50,25 +51,37 @@ class QueueDirectory {
   std::unordered_map<OsThreadId, std::shared_ptr<ThreadQueue>> queues_;
 };
 
-// The calling thread's queue; removed from the directory when the thread ends.
+// The calling thread's queue, and its entry in the directory; both go when
+// the thread ends (osThreadAtExit).
 struct OwnQueue {
   std::shared_ptr<ThreadQueue> queue;
   OsThreadId owner = 0;
-  ~OwnQueue() {
-    if (queue) QueueDirectory::instance().remove(owner);
-  }
 };
-thread_local OwnQueue ownQueue;
+thread_local OwnQueue* ownQueue = nullptr;
+
+void releaseOwnQueue(void* argument) {
+  auto* own = static_cast<OwnQueue*>(argument);
+  QueueDirectory::instance().remove(own->owner);
+  delete own;
+}
 
 }  // namespace
 
 bool osMsgQueueCreate(OsMsgQueueId* queue) {
-  if (!ownQueue.queue) {
-    ownQueue.owner = osThreadSelf(nullptr);
-    ownQueue.queue = std::make_shared<ThreadQueue>();
-    QueueDirectory::instance().add(ownQueue.owner, ownQueue.queue);
+  if (ownQueue == nullptr) {
+    auto* own = new (std::nothrow) OwnQueue;
+    if (own == nullptr) return false;
+    own->owner = osThreadSelf(nullptr);
+    own->queue = std::make_shared<ThreadQueue>();
+    if (!osThreadAtExit(releaseOwnQueue, own)) {
+      std::printf("osMsgQueueCreate: the queue cannot be removed when its thread ends.\n");
+      delete own;
+      return false;
+    }
+    QueueDirectory::instance().add(own->owner, own->queue);
+    ownQueue = own;
   }
-  if (queue != nullptr) *queue = ownQueue.owner;
+  if (queue != nullptr) *queue = ownQueue->owner;
   return true;
 }
 
@@ -99,7 +112,7 @@ bool osMsgQueueWrite(OsMsgQueueId queue, uint32_t value) {
 bool osMsgQueueClose(OsMsgQueueId queue) { return osThreadMessagePost(queue, OS_MSG_QUIT, OS_MSG_QUEUE_MARKER, 0); }
 
 bool osMsgQueueRead(OsMsgQueueId /*queue*/, uint32_t* value) {
-  ThreadQueue* queue = ownQueue.queue.get();
+  ThreadQueue* queue = ownQueue != nullptr ? ownQueue->queue.get() : nullptr;
   if (queue == nullptr) {
     // Nobody can write to a queue that was never created: waiting would never end.
     std::printf("osMsgQueueRead: GetMessage failed. Error = %ld\n", static_cast<long>(ESRCH));

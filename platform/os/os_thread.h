@@ -60,3 +60,11 @@ uint32_t osTickCount();
 bool osThreadWait(OsThreadHandle handle, uint32_t timeoutMs);
 // Gives up the handle. A thread that still runs goes on running on its own.
 bool osThreadClose(OsThreadHandle handle);
+
+// Runs callback(argument) on the calling thread when it ends, for state kept
+// per thread that must go with its thread. Callbacks of one thread run last
+// registered first. Per-thread state with a destructor is kept this way
+// rather than as a thread_local object: the 32-bit Windows compiler runs the
+// destructor of a thread_local object on the wrong address. A thread still
+// running when the library is unloaded keeps what it registered.
+bool osThreadAtExit(void (*callback)(void* argument), void* argument);

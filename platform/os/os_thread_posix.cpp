@@ -308,3 +308,46 @@ bool osThreadClose(OsThreadHandle handle) {
   handle->release();
   return true;
 }
+
+namespace {
+
+struct ExitCallback {
+  void (*callback)(void* argument);
+  void* argument;
+  ExitCallback* next;
+};
+
+void runExitCallbacks(void* first) {
+  for (auto* entry = static_cast<ExitCallback*>(first); entry != nullptr;) {
+    ExitCallback* next = entry->next;
+    entry->callback(entry->argument);
+    delete entry;
+    entry = next;
+  }
+}
+
+// The key whose destructor runs a thread's callbacks. Deleted when the
+// library is unloaded, so that no thread ending later calls into code that
+// is gone.
+struct ExitKey {
+  pthread_key_t key{};
+  bool made = pthread_key_create(&key, runExitCallbacks) == 0;
+  ~ExitKey() {
+    if (made) pthread_key_delete(key);
+  }
+};
+ExitKey exitKey;
+
+}  // namespace
+
+bool osThreadAtExit(void (*callback)(void* argument), void* argument) {
+  if (callback == nullptr || !exitKey.made) return false;
+  auto* entry = new (std::nothrow)
+      ExitCallback{callback, argument, static_cast<ExitCallback*>(pthread_getspecific(exitKey.key))};
+  if (entry == nullptr) return false;
+  if (pthread_setspecific(exitKey.key, entry) != 0) {
+    delete entry;
+    return false;
+  }
+  return true;
+}

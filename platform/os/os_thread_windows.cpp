@@ -120,3 +120,45 @@ bool osThreadClose(OsThreadHandle handle) {
   handle->release();
   return closed;
 }
+
+namespace {
+
+struct ExitCallback {
+  void (*callback)(void* argument);
+  void* argument;
+  ExitCallback* next;
+};
+
+void NTAPI runExitCallbacks(void* first) {
+  for (auto* entry = static_cast<ExitCallback*>(first); entry != nullptr;) {
+    ExitCallback* next = entry->next;
+    entry->callback(entry->argument);
+    delete entry;
+    entry = next;
+  }
+}
+
+// The fiber-local slot whose callback runs a thread's callbacks as it ends.
+// Freed when the library is unloaded, so that no thread ending later calls
+// into code that is gone.
+struct ExitSlot {
+  DWORD slot = FlsAlloc(runExitCallbacks);
+  ~ExitSlot() {
+    if (slot != FLS_OUT_OF_INDEXES) FlsFree(slot);
+  }
+};
+ExitSlot exitSlot;
+
+}  // namespace
+
+bool osThreadAtExit(void (*callback)(void* argument), void* argument) {
+  if (callback == nullptr || exitSlot.slot == FLS_OUT_OF_INDEXES) return false;
+  auto* entry =
+      new (std::nothrow) ExitCallback{callback, argument, static_cast<ExitCallback*>(FlsGetValue(exitSlot.slot))};
+  if (entry == nullptr) return false;
+  if (!FlsSetValue(exitSlot.slot, entry)) {
+    delete entry;
+    return false;
+  }
+  return true;
+}

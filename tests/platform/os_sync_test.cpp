@@ -156,6 +156,39 @@ TEST(OsThread, ExitEndsTheThreadAndUnwindsItsStack) {
   osThreadClose(handle);
 }
 
+TEST(OsThread, AtExitCallbacksRunAsTheThreadEndsLastRegisteredFirst) {
+  struct Record {
+    std::vector<int> order;
+    int ranBeforeEnd = -1;
+  } record;
+  auto first = [](void* argument) { static_cast<Record*>(argument)->order.push_back(1); };
+  auto second = [](void* argument) { static_cast<Record*>(argument)->order.push_back(2); };
+  // Both kinds of thread: the library's own and one of the standard library.
+  OsThreadHandle handle = nullptr;
+  auto entry = [](void* argument) -> uint32_t {
+    auto* r = static_cast<Record*>(argument);
+    osThreadAtExit([](void* a) { static_cast<Record*>(a)->order.push_back(1); }, r);
+    osThreadAtExit([](void* a) { static_cast<Record*>(a)->order.push_back(2); }, r);
+    r->ranBeforeEnd = static_cast<int>(r->order.size());
+    return 0;
+  };
+  ASSERT_TRUE(osThreadCreate(entry, &record, 0, nullptr, &handle));
+  ASSERT_TRUE(osThreadWait(handle, OS_WAIT_FOREVER));
+  osThreadClose(handle);
+  EXPECT_EQ(record.ranBeforeEnd, 0);
+  EXPECT_EQ(record.order, (std::vector<int>{2, 1}));
+
+  record = Record{};
+  std::thread([&] {
+    EXPECT_TRUE(osThreadAtExit(first, &record));
+    EXPECT_TRUE(osThreadAtExit(second, &record));
+    record.ranBeforeEnd = static_cast<int>(record.order.size());
+  }).join();
+  EXPECT_EQ(record.ranBeforeEnd, 0);
+  EXPECT_EQ(record.order, (std::vector<int>{2, 1}));
+  EXPECT_FALSE(osThreadAtExit(nullptr, nullptr));
+}
+
 TEST(OsThread, WaitTimesOutWhileTheThreadRuns) {
   ThreadProbe probe;
   ASSERT_TRUE(osBinarySemaphoreCreate(&probe.release, 0));
