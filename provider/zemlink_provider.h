@@ -71,6 +71,7 @@ class clZemlink {
   bool serverConnected() const { return m_ServerConnected.load(); }
   bool initialized() const { return m_Initialized.load(); }
   int32_t queueLimit() const { return m_MaxQueue.load(); }
+  bool traceOn() const { return m_TraceOn.load(); }
   bool hasMessagePump() const;
   std::string bindingText() const { return m_Binding.bindingText(); }
 

@@ -2,7 +2,9 @@
 // on at ZemlinkInit, switched by zemreg while requests flow, the logger's
 // settings following the key, one logger and one watch thread however often
 // ZemlinkInit runs.
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "support/proc_self.h"
 #include "support/process.h"
@@ -111,6 +113,44 @@ TEST_F(ProviderTraceTest, ZemregPausesAndResumesTracingWhileRequestsFlow) {
   EXPECT_TRUE(trace_.waitFor("\t (Message 0, resumed) \n")) << "in the same file";
   EXPECT_EQ(provider().traceFacade().logger(), logger) << "the same logger";
   EXPECT_FALSE(std::filesystem::exists(traceFile("Tarvo_Provider_2.log")));
+}
+
+// Tracing switched on while requests flow reaches the provider's own lines
+// at once, not at the next keep-alive (an hour away here). The logger could
+// not start at ZemlinkInit (its directory's place is taken by a file), so
+// the provider began with its trace flag off.
+TEST_F(ProviderTraceTest, TheProvidersLinesFollowIsLogTraceAtOnce) {
+  ProviderTimings timings = shortTimings();
+  timings.keepAliveCycleMs = 3600 * 1000;
+  makeProvider(timings);
+  const std::filesystem::path corvane = std::filesystem::path(traceFile("")).parent_path().parent_path().parent_path();
+  std::ofstream(corvane.string()) << "not a directory";
+  startSimulator();
+  registerWith(13);
+  ASSERT_EQ(provider().traceFacade().logger(), nullptr);
+  ASSERT_FALSE(provider().traceOn());
+  serve(1);
+
+  std::filesystem::remove(corvane);
+  setTracing(0);
+  const auto switched = std::chrono::steady_clock::now();
+  zemreg("IsLogTrace", "REG_DWORD", "1");
+  ASSERT_TRUE(eventually([&] { return provider().traceOn(); }))
+      << "the trace flag waits for the keep-alive; a logger runs: " << provider().traceFacade().isLoggerRunning();
+  const auto followed = std::chrono::steady_clock::now() - switched;
+  serve(2);
+  EXPECT_TRUE(trace_.waitFor(recordLine(2)));
+  EXPECT_EQ(trace_.count(recordLine(1)), 0u);
+  // zemreg, a process of its own, is part of the time measured.
+  EXPECT_LT(followed, std::chrono::seconds(1));
+
+  // Off: the lines stop at once; the logger keeps running, and so does the
+  // flag, which follows whether a logger runs.
+  zemreg("IsLogTrace", "REG_DWORD", "0");
+  ASSERT_TRUE(trace_.waitFor("RegistryThread(): Shutting down logging.\n"));
+  serve(3);
+  EXPECT_EQ(trace_.count(recordLine(3)), 0u);
+  EXPECT_TRUE(provider().traceOn());
 }
 
 TEST_F(ProviderTraceTest, TheLoggerFollowsTheKeyAndTheStoreShowsWhatIsInForce) {
