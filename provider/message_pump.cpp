@@ -3,6 +3,7 @@
 // the application; re-registers when the server reports the connection lost.
 #include <new>
 
+#include "container/item_text.h"
 #include "provider/exchange_text.h"
 #include "provider/zemlink_provider.h"
 
@@ -118,7 +119,7 @@ void clZemlink::handleFetchedMessage(ProviderThread& self, const MessageRecord& 
         if (i == 0) {
           // The type takes items and a text that fits is refused only when
           // the item store cannot be had: the message cannot be handed on.
-          if (!container->setFirstItem(text.c_str()) && text.size() <= zem::clZem_Message_Data::kMaxItemLength) {
+          if (!container->setFirstItem(text.c_str()) && zem::fitsItem(text.c_str())) {
             container = {};
             table.destroy(handle);
             return;
