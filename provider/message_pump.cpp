@@ -4,7 +4,7 @@
 #include <new>
 
 #include "container/item_text.h"
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 #include "provider/zemlink_provider.h"
 
 void clZemlink::providerMsgThread(ProviderThread& self) {
