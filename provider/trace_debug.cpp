@@ -64,6 +64,10 @@ zem::RegStatus TraceDebug::readIsLogTrace(uint32_t& value) const {
 }
 
 void TraceDebug::reportUnreadable(const char* operation, const std::string& why) {
+  // Once for each fault: a store polled while it stays broken the same way
+  // is not reported again every few seconds.
+  if (why == lastUnreadable_) return;
+  lastUnreadable_ = why;
   const std::string line =
       std::string(operation) + ": IsLogTrace cannot be read, tracing stays as it is: " + why + "\n";
   std::fputs(line.c_str(), stdout);
@@ -118,6 +122,7 @@ bool TraceDebug::Initialization(const char* name, const char* keyPath) {
   bool result = true;
   uint32_t isLogTrace = 0;
   const zem::RegStatus status = readIsLogTrace(isLogTrace);
+  lastUnreadable_.clear();
   if (status.code == zem::RegError::Malformed) reportUnreadable("TraceDebug::Initialization()", status.message);
   if (status.isOk()) {
     if (isLogTrace != 1) {
@@ -193,10 +198,13 @@ void TraceDebug::RegistryThread(ProviderThread& self) {
 
     uint32_t isLogTrace = 0;
     const zem::RegStatus status = readIsLogTrace(isLogTrace);
-    if (!status.isOk()) {
-      if (status.code == zem::RegError::Malformed) reportUnreadable("RegistryThread()", status.message);
+    watchPasses_.fetch_add(1);
+    if (status.code == zem::RegError::Malformed) {
+      reportUnreadable("RegistryThread()", status.message);
       continue;
     }
+    lastUnreadable_.clear();
+    if (!status.isOk()) continue;
     GenericLogger* logger = m_Logger.load();
     // Resuming lifts the pause before the notes, so that the file shows
     // what switched the trace on again.
