@@ -124,7 +124,9 @@ TEST_F(ProviderTraceTest, TheProvidersLinesFollowIsLogTraceAtOnce) {
   timings.keepAliveCycleMs = 3600 * 1000;
   makeProvider(timings);
   const std::filesystem::path corvane = std::filesystem::path(traceFile("")).parent_path().parent_path().parent_path();
+  std::filesystem::remove_all(corvane);
   std::ofstream(corvane.string()) << "not a directory";
+  ASSERT_TRUE(std::filesystem::is_regular_file(corvane)) << corvane;
   startSimulator();
   registerWith(13);
   ASSERT_EQ(provider().traceFacade().logger(), nullptr);
