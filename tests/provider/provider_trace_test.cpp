@@ -117,23 +117,28 @@ TEST_F(ProviderTraceTest, ZemregPausesAndResumesTracingWhileRequestsFlow) {
 
 // Tracing switched on while requests flow reaches the provider's own lines
 // at once, not at the next keep-alive (an hour away here). The logger could
-// not start at ZemlinkInit (its directory's place is taken by a file), so
-// the provider began with its trace flag off.
+// not start at ZemlinkInit (the places of its directory and of the default
+// one it falls back to are taken by files), so the provider began with its
+// trace flag off.
 TEST_F(ProviderTraceTest, TheProvidersLinesFollowIsLogTraceAtOnce) {
   ProviderTimings timings = shortTimings();
   timings.keepAliveCycleMs = 3600 * 1000;
   makeProvider(timings);
-  const std::filesystem::path corvane = std::filesystem::path(traceFile("")).parent_path().parent_path().parent_path();
-  std::filesystem::remove_all(corvane);
-  std::ofstream(corvane.string()) << "not a directory";
-  ASSERT_TRUE(std::filesystem::is_regular_file(corvane)) << corvane;
+  const std::filesystem::path blocked[] = {
+      std::filesystem::path(traceFile("")).parent_path().parent_path().parent_path(),
+      std::filesystem::path(nativePath("D:\\Corvane"))};
+  for (const std::filesystem::path& place : blocked) {
+    std::filesystem::remove_all(place);
+    std::ofstream(place.string()) << "not a directory";
+    ASSERT_TRUE(std::filesystem::is_regular_file(place)) << place;
+  }
   startSimulator();
   registerWith(13);
   ASSERT_EQ(provider().traceFacade().logger(), nullptr);
   ASSERT_FALSE(provider().traceOn());
   serve(1);
 
-  std::filesystem::remove(corvane);
+  for (const std::filesystem::path& place : blocked) std::filesystem::remove(place);
   setTracing(0);
   const auto switched = std::chrono::steady_clock::now();
   zemreg("IsLogTrace", "REG_DWORD", "1");
