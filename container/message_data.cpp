@@ -1,14 +1,14 @@
 #include "container/message_data.h"
 
-#include <cstring>
 #include <new>
 
 #include "container/fail_points.h"
+#include "container/item_text.h"
 
 namespace zem {
 
 bool clZem_Message_Data::acceptsLength(const char* text) {
-  if (strnlen(text, kMaxItemLength + 1) <= kMaxItemLength) return true;
+  if (fitsItem(text)) return true;
   m_ItemError = kItemTooLong;
   return false;
 }

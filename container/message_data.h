@@ -7,9 +7,9 @@
 // Items may be stored and read only while the message type is 1, 2 or 3
 // (request, informational message, completion). An item operation that finds
 // another type drops the store; one that finds a valid type but no store
-// marks the container with type 8 (none). An item longer than 80 characters
-// is refused and sets the item error to 29 for the rest of the container's
-// life.
+// marks the container with type 8 (none). An item the wire cannot carry
+// (longer than 80 UTF-16 units: item_text.h) is refused and sets the item
+// error to 29 for the rest of the container's life.
 //
 // Two containers are equal (isEqual) when both are message containers with
 // the same server ID, which is also the hash.
@@ -34,7 +34,6 @@ class clZem_Message_Data final : public Collectable {
   static constexpr int32_t kStatusNew = 9;       // status of a new container
   static constexpr int32_t kItemOk = 10;         // item error while no item was too long
   static constexpr int32_t kItemTooLong = 29;    // ZEM_ERROR_ITEM_TOO_LONG
-  static constexpr size_t kMaxItemLength = clZemBuffer::kMaxTextLength;
 
   clZem_Message_Data() = default;
   ~clZem_Message_Data() override = default;
@@ -89,7 +88,7 @@ class clZem_Message_Data final : public Collectable {
 
  private:
   bool hasItemType() const { return m_MsgType >= 1 && m_MsgType <= 3; }
-  // Refuses an over-long text and remembers it in the item error.
+  // Refuses a text the wire cannot carry and remembers it in the item error.
   bool acceptsLength(const char* text);
   // An item operation found the container without the store it needs.
   const char* refuseItemAccess();

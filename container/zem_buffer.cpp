@@ -8,7 +8,7 @@
 namespace zem {
 
 void clZemBuffer::store(uint32_t slot, const char* text) {
-  const size_t length = strnlen(text, kMaxTextLength);
+  const size_t length = strnlen(text, kMaxItemBytes);
   std::memcpy(m_Slots[slot], text, length);
   m_Slots[slot][length] = '\0';
 }

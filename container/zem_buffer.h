@@ -3,8 +3,9 @@
 // reading items never allocates; the store itself is allocated once, with
 // the container's first item.
 //
-// Items are narrow null-terminated texts of at most 80 characters; the
-// container checks the length before it hands a text to the store. The store
+// Items are narrow null-terminated texts that the wire can carry (at most 80
+// UTF-16 units, at most kMaxItemBytes bytes: item_text.h); the container
+// checks that before it hands a text to the store. The store
 // keeps a read cursor: the number of items handed out since the last
 // getFirst().
 //
@@ -14,14 +15,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "container/item_text.h"
+
 namespace zem {
 
 class clZemBuffer {
  public:
   static constexpr uint32_t kSlots = 10;
-  // One string of the wire data block: 81 UTF-16 units.
-  static constexpr size_t kSlotBytes = 162;
-  static constexpr size_t kMaxTextLength = 80;
+  // The longest item in the narrow encoding and its terminator: 80 UTF-16
+  // units of the wire at four bytes each, so an item of full length fits in
+  // any multibyte locale.
+  static constexpr size_t kSlotBytes = kMaxItemBytes + 1;
 
   clZemBuffer() = default;
 

@@ -59,7 +59,7 @@ typedef uint32_t ZemContainerHandle;
 #define ZEM_ERROR_BAD_PROVIDER_ID 22 /* provider identifier outside 1 to 1999999999 */
 #define ZEM_ERROR_NOT_REGISTERED 26  /* de-registration found no registered provider */
 #define ZEM_ERROR_NO_MEMORY 28       /* a status container could not be created */
-#define ZEM_ERROR_ITEM_TOO_LONG 29   /* the container has met an item longer than 80 characters */
+#define ZEM_ERROR_ITEM_TOO_LONG 29   /* the container has met an item longer than the wire carries */
 #define ZEM_ERROR_SERVER 30          /* the server refused, or the call failed */
 
 /* Message types (ZemMsgType). Items exist only in types 1 to 3. */
@@ -78,8 +78,10 @@ typedef uint32_t ZemContainerHandle;
 #define ZEM_EVENT_WAIT 0
 #define ZEM_EVENT_POLL 1
 
-/* Longest item text, in characters, and most items per container. */
+/* Longest item text, in characters (UTF-16 units on the wire), its most
+ * bytes in a multibyte locale, and most items per container. */
 #define ZEM_MAX_ITEM_LENGTH 80
+#define ZEM_MAX_ITEM_BYTES 320
 #define ZEM_MAX_ITEMS 10
 
 /* ---- Provider family ---------------------------------------------------- */
@@ -117,7 +119,12 @@ ZEM_API int32_t ZEM_CALL Zem_setNodeID(ZemContainerHandle hData, int32_t nodeId)
 ZEM_API int32_t ZEM_CALL Zem_getCallHandle(ZemContainerHandle hData);
 ZEM_API int32_t ZEM_CALL Zem_setCallHandle(ZemContainerHandle hData, int32_t callHandle);
 
-/* Item texts: at most 80 characters. A returned text points into the
+/* Item texts are narrow strings in the encoding of the C library's locale
+ * (LC_CTYPE). An item holds what one string of the wire carries: at most 80
+ * characters, counted as UTF-16 units (a character outside the Basic
+ * Multilingual Plane counts two), whatever their number of bytes, up to
+ * ZEM_MAX_ITEM_BYTES; a longer text is refused with ZEM_ERROR_ITEM_TOO_LONG.
+ * In the "C" locale a character is one byte. A returned text points into the
  * container and stays valid until the container's items change or it is
  * destroyed. */
 ZEM_API const char* ZEM_CALL Zem_getFirstItem(ZemContainerHandle hData);

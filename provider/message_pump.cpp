@@ -4,6 +4,7 @@
 // lost, and reports a server that lets a fetch pass its deadline.
 #include <new>
 
+#include "container/item_text.h"
 #include "provider/exchange/exchange_text.h"
 #include "provider/zemlink_provider.h"
 
@@ -151,7 +152,7 @@ void clZemlink::handleFetchedMessage(ProviderThread& self, const MessageRecord& 
         if (i == 0) {
           // The type takes items and a text that fits is refused only when
           // the item store cannot be had: the message cannot be handed on.
-          if (!container->setFirstItem(text.c_str()) && text.size() <= zem::clZem_Message_Data::kMaxItemLength) {
+          if (!container->setFirstItem(text.c_str()) && zem::fitsItem(text.c_str())) {
             container = {};
             table.destroy(handle);
             return;

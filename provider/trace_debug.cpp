@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -19,7 +20,8 @@ constexpr uint32_t kWriteIntervalMs = 200;
 
 }  // namespace
 
-TraceDebug::TraceDebug(int64_t pollIntervalMs) : pollIntervalMs_(pollIntervalMs) {}
+TraceDebug::TraceDebug(int64_t pollIntervalMs, std::function<void(bool)> runningChanged)
+    : pollIntervalMs_(pollIntervalMs), runningChanged_(std::move(runningChanged)) {}
 
 TraceDebug::~TraceDebug() {
   std::lock_guard<std::mutex> control(controlMutex_);
@@ -59,6 +61,17 @@ zem::RegStatus TraceDebug::readIsLogTrace(uint32_t& value) const {
   zem::RegStatus status = zem::RegistryKey::open(zem::RootKey::LocalMachine, m_KeyPath, key);
   if (!status.isOk()) return status;
   return key.queryDword(kIsLogTrace, value);
+}
+
+void TraceDebug::reportUnreadable(const char* operation, const std::string& why) {
+  // Once for each fault: a store polled while it stays broken the same way
+  // is not reported again every few seconds.
+  if (why == lastUnreadable_) return;
+  lastUnreadable_ = why;
+  const std::string line =
+      std::string(operation) + ": IsLogTrace cannot be read, tracing stays as it is: " + why + "\n";
+  std::fputs(line.c_str(), stdout);
+  log(LOG_LEVEL_WARN, line.c_str());
 }
 
 bool TraceDebug::readRegistryNumber(const char* valueName, uint32_t& destination) const {
@@ -108,7 +121,10 @@ bool TraceDebug::Initialization(const char* name, const char* keyPath) {
 
   bool result = true;
   uint32_t isLogTrace = 0;
-  if (readRegistryNumber(kIsLogTrace, isLogTrace)) {
+  const zem::RegStatus status = readIsLogTrace(isLogTrace);
+  lastUnreadable_.clear();
+  if (status.code == zem::RegError::Malformed) reportUnreadable("TraceDebug::Initialization()", status.message);
+  if (status.isOk()) {
     if (isLogTrace != 1) {
       m_Suspended = true;
     } else if (m_Logger.load() != nullptr) {
@@ -182,14 +198,13 @@ void TraceDebug::RegistryThread(ProviderThread& self) {
 
     uint32_t isLogTrace = 0;
     const zem::RegStatus status = readIsLogTrace(isLogTrace);
-    if (!status.isOk()) {
-      if (status.code == zem::RegError::Malformed) {
-        const std::string line = "RegistryThread(): IsLogTrace cannot be read, tracing stays as it is: " +
-                                 status.message + "\n";
-        log(LOG_LEVEL_WARN, line.c_str());
-      }
+    watchPasses_.fetch_add(1);
+    if (status.code == zem::RegError::Malformed) {
+      reportUnreadable("RegistryThread()", status.message);
       continue;
     }
+    lastUnreadable_.clear();
+    if (!status.isOk()) continue;
     GenericLogger* logger = m_Logger.load();
     // Resuming lifts the pause before the notes, so that the file shows
     // what switched the trace on again.
@@ -205,5 +220,6 @@ void TraceDebug::RegistryThread(ProviderThread& self) {
       log(LOG_LEVEL_INFO, "RegistryThread(): Shutting down logging.\n");
       m_Suspended = true;
     }
+    if (runningChanged_) runningChanged_(isLoggerRunning());
   }
 }

@@ -5,7 +5,10 @@
 // provider's key below HKEY_LOCAL_MACHINE in the settings store. It is read
 // at Initialization and again whenever the key changes: a watch thread waits
 // for the store's change notification (or, when the key cannot be watched,
-// looks every 4 s). The first time tracing is on, the facade makes the
+// looks every 4 s). A store file that does not parse leaves tracing as it
+// is and is reported on standard output at Initialization, and again each
+// time the facade finds it broken anew or otherwise. The first time tracing
+// is on, the facade makes the
 // logger "<name>_1.log" in "\Corvane\Logs\Pellor" below the data root, with
 // a GenericLoggerRegistry that makes it follow "LogLevel", "LogSize",
 // "MaxNumLogFiles" and "LogPath" in the same key. Switching tracing off
@@ -22,8 +25,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "logger/generic_logger.h"
 #include "logger/generic_logger_registry.h"
@@ -36,7 +41,10 @@ class TraceDebug {
  public:
   static constexpr int64_t kPollIntervalMs = 4000;  // the look at "IsLogTrace" when the key cannot be watched
 
-  explicit TraceDebug(int64_t pollIntervalMs = kPollIntervalMs);
+  // `runningChanged`, when given, is told on the watch thread whether a
+  // logger runs (isLoggerRunning) each time a change of "IsLogTrace" has been
+  // applied, so that a flag kept from isLoggerRunning follows a switch at once.
+  explicit TraceDebug(int64_t pollIntervalMs = kPollIntervalMs, std::function<void(bool)> runningChanged = {});
   ~TraceDebug();
   TraceDebug(const TraceDebug&) = delete;
   TraceDebug& operator=(const TraceDebug&) = delete;
@@ -59,6 +67,8 @@ class TraceDebug {
   // reach it now.
   GenericLogger* logger() const { return m_Logger.load(); }
   bool isTracing() const { return !m_Suspended.load() && m_Logger.load() != nullptr; }
+  // How often the watch thread has looked at "IsLogTrace".
+  uint32_t watchPasses() const { return watchPasses_.load(); }
 
  private:
   void RegistryThread(ProviderThread& self);
@@ -66,6 +76,10 @@ class TraceDebug {
   bool startLogger();
   void stopWatchThread();
   zem::RegStatus readIsLogTrace(uint32_t& value) const;
+  // A store file that does not parse, said on standard output (with the
+  // file and line the store names) and in the trace, unless this fault was
+  // the last one said.
+  void reportUnreadable(const char* operation, const std::string& why);
 
   std::atomic<bool> m_Stop{false};
   std::atomic<bool> m_Suspended{true};
@@ -80,6 +94,9 @@ class TraceDebug {
   zem::RegistryKey m_Key;  // used by the watch thread while it runs
 
   const int64_t pollIntervalMs_;
+  const std::function<void(bool)> runningChanged_;
+  std::string lastUnreadable_;  // Initialization, then the watch thread
+  std::atomic<uint32_t> watchPasses_{0};
   bool eventArmed_ = false;  // the watch thread starts on the notification, else by polling
   std::unique_ptr<ProviderThread> watchThread_;
   std::mutex controlMutex_;  // Initialization and the destructor

@@ -26,7 +26,9 @@ constexpr size_t kAddressLimit = 1024;  // an address this long or longer is ref
 }  // namespace
 
 clZemlink::clZemlink(zem::ContainerRuntime& containers, ProviderTimings timings, rpc::ClientOptions clientOptions)
-    : m_Trace(timings.tracePollMs),
+    // The trace flag follows a switch of "IsLogTrace" at once; the
+    // keep-alive thread refreshes it as well.
+    : m_Trace(timings.tracePollMs, [this](bool running) { m_TraceOn = running; }),
       m_MaxQueue(zem::kDefaultQueueLimit),
       m_FetchBurst(zem::kDefaultFetchBurst),
       m_Binding(clientOptions, timings.deadlines),

@@ -96,6 +96,7 @@ class clZemlink {
   bool initialized() const { return m_Initialized.load(); }
   int32_t queueLimit() const { return m_MaxQueue.load(); }
   int32_t fetchBurst() const { return m_FetchBurst.load(); }
+  bool traceOn() const { return m_TraceOn.load(); }
   bool hasMessagePump() const;
   std::string bindingText() const { return m_Binding.bindingText(); }
   size_t serverContextsKnown() const { return m_Binding.knownContexts(); }

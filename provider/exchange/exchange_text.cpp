@@ -4,10 +4,12 @@
 #include <cstring>
 #include <cwchar>
 
+#include "container/item_text.h"
+
 namespace {
 
-constexpr size_t kMaxNarrowBytes = 80;
 constexpr size_t kMaxWireUnits = kStringUnits - 1;
+static_assert(kMaxWireUnits == zem::kMaxItemUnits);
 constexpr char32_t kReplacement = U'\uFFFD';
 
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -53,7 +55,10 @@ std::u16string_view slotText(const char16_t (&units)[kStringUnits]) {
 std::string wireStringToNarrow(const char16_t (&units)[kStringUnits]) {
   std::string out;
   std::mbstate_t state{};
+  size_t used = 0;
   forEachCodePoint(slotText(units), [&](char32_t point) {
+    used += zem::wireUnits(point);
+    if (used > kMaxWireUnits) return false;
     char bytes[MB_LEN_MAX];
     size_t length = std::wcrtomb(bytes, static_cast<wchar_t>(point), &state);
     if (length == static_cast<size_t>(-1)) {
@@ -61,7 +66,7 @@ std::string wireStringToNarrow(const char16_t (&units)[kStringUnits]) {
       bytes[0] = '?';
       length = 1;
     }
-    if (out.size() + length > kMaxNarrowBytes) return false;
+    if (out.size() + length > zem::kMaxItemBytes) return false;
     out.append(bytes, length);
     return true;
   });
@@ -70,26 +75,7 @@ std::string wireStringToNarrow(const char16_t (&units)[kStringUnits]) {
 
 void narrowToWireString(std::string_view text, char16_t (&slot)[kStringUnits]) {
   std::u16string units;
-  std::mbstate_t state{};
-  size_t position = 0;
-  while (position < text.size()) {
-    wchar_t wide = 0;
-    const size_t used = std::mbrtowc(&wide, text.data() + position, text.size() - position, &state);
-    char32_t point;
-    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
-      // Not valid multibyte text (or cut short): one '?' for the byte.
-      state = std::mbstate_t{};
-      point = U'?';
-      position += 1;
-    } else if (used == 0) {
-      break;  // an embedded zero ends the text
-    } else {
-      point = static_cast<char32_t>(wide);
-      if (point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) point = U'?';
-      position += used;
-    }
-    if (!appendUtf16(units, point, kMaxWireUnits)) break;
-  }
+  zem::forEachWireCodePoint(text, [&units](char32_t point) { return appendUtf16(units, point, kMaxWireUnits); });
   std::memset(slot, 0, sizeof slot);
   std::memcpy(slot, units.data(), units.size() * sizeof(char16_t));
 }

@@ -8,8 +8,8 @@
 //
 // A character that the narrow encoding cannot hold is stored as '?', as is
 // a lone surrogate or a byte sequence that is not valid multibyte text.
-// Texts are cut on whole characters: at most 80 bytes narrow, at most 80
-// units on the wire.
+// Texts are cut on whole characters at what one item holds: at most 80
+// units on the wire, and at most 320 bytes narrow (container/item_text.h).
 #pragma once
 
 #include <string>
@@ -18,7 +18,8 @@
 #include "provider/exchange/exchange_records.h"
 
 // One received string (up to its first zero unit, at most 81 units) as
-// narrow text of at most 80 bytes.
+// narrow text: its first 80 units, each character in as many bytes as the
+// encoding takes.
 std::string wireStringToNarrow(const char16_t (&units)[kStringUnits]);
 
 // Fills a slot for sending: at most 80 units of text, every unit after them

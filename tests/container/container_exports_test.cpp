@@ -8,6 +8,7 @@
 
 #include "container/fail_points.h"
 #include "container_fixture.h"
+#include "support/character_type.h"
 #include "support/stdout_capture.h"
 #include "zemlink.h"
 
@@ -158,6 +159,63 @@ TEST_F(ContainerExports, ItemResults) {
   ASSERT_EQ(Zem_setMessageType(handle, 3), 10);
   EXPECT_EQ(Zem_setFirstItem(handle, "fine"), 10);
   EXPECT_EQ(Zem_destroyDataContainer(handle), 10);
+}
+
+// One text offered as first and as next item of fresh containers under the
+// given character type: the result, and the text read back when stored.
+struct ItemCase {
+  std::string text;
+  int32_t result;
+};
+void expectItemResults(const char* locale, const std::vector<ItemCase>& cases) {
+  zem::test::CharacterType type(locale);
+  ASSERT_TRUE(type.ok()) << "no locale " << locale << " here";
+  for (const ItemCase& c : cases) {
+    SCOPED_TRACE(std::string(locale) + ", " + std::to_string(c.text.size()) + " bytes");
+    for (const bool first : {true, false}) {
+      const ZemContainerHandle handle = Zem_createDataContainer();
+      ASSERT_EQ(Zem_setMessageType(handle, ZEM_MSG_COMPLETION), 10);
+      if (!first) {
+        ASSERT_EQ(Zem_setFirstItem(handle, "before"), 10);
+      }
+      EXPECT_EQ(first ? Zem_setFirstItem(handle, c.text.c_str()) : Zem_setNextItem(handle, c.text.c_str()), c.result);
+      const char* stored = Zem_getFirstItem(handle);
+      if (!first) stored = Zem_getNextItem(handle);
+      if (c.result == 10) {
+        ASSERT_NE(stored, nullptr);
+        EXPECT_EQ(std::string(stored), c.text);
+      } else {
+        EXPECT_EQ(stored, nullptr);
+      }
+      EXPECT_EQ(Zem_destroyDataContainer(handle), 10);
+    }
+  }
+}
+
+// An item is as long as the wire's UTF-16 units count it, whatever its bytes:
+// texts of full length in a multibyte locale are stored and read back
+// intact, as first and as next item; one unit more is refused with 29.
+TEST_F(ContainerExports, ItemsAreMeasuredAsTheWireCarriesThemInUtf8) {
+  using zem::test::repeated;
+  const std::string e = "\xc3\xa9";                 // U+00E9, two bytes, one unit
+  const std::string euro = "\xe2\x82\xac";         // U+20AC, three bytes, one unit
+  const std::string phone = "\xf0\x9f\x93\x9e";   // U+1F4DE, four bytes, two units
+  expectItemResults("C.UTF-8", {{repeated(e, 40), 10},
+                                {repeated(e, 80), 10},
+                                {repeated(euro, 80), 10},
+                                {repeated(phone, 40), 10},
+                                {std::string(80, '\xe9'), 10},  // not UTF-8: a unit a byte, as it is sent
+                                {repeated(e, 81), 29},
+                                {std::string(79, 'a') + phone, 29},
+                                {repeated(phone, 81), 29},
+                                {std::string(81, '\xe9'), 29}});
+}
+
+// In the "C" locale a byte is a character, as ever.
+TEST_F(ContainerExports, ItemsAreMeasuredInBytesInTheCLocale) {
+  expectItemResults("C", {{std::string(80, '\xe9'), 10},
+                          {zem::test::repeated("\xc3\xa9", 40), 10},
+                          {zem::test::repeated("\xc3\xa9", 41), 29}});
 }
 
 TEST_F(ContainerExports, ElevenNextItemsAfterTheFirst) {

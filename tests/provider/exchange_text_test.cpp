@@ -81,16 +81,24 @@ TEST(ExchangeText, SendingCutsAtEightyUnitsOnAWholeCharacter) {
   EXPECT_EQ(slotText(slot).size(), 79u);
 }
 
-TEST(ExchangeText, ReceivingCutsAtEightyBytesOnAWholeCharacter) {
+TEST(ExchangeText, ReceivingKeepsEightyUnitsWhateverTheirBytes) {
   ThreadLocale utf8("C.UTF-8");
   ASSERT_TRUE(utf8.ok());
   char16_t slot[kStringUnits];
-  // 79 ASCII and one two-byte character: 81 bytes narrow, so it is left out.
+  // 79 ASCII and one two-byte character: 81 bytes narrow, kept whole.
   fill(slot, std::u16string(79, u'x') + u"\u00f6");
-  const std::string narrow = wireStringToNarrow(slot);
-  EXPECT_EQ(narrow, std::string(79, 'x'));
-  fill(slot, std::u16string(80, u'y'));
-  EXPECT_EQ(wireStringToNarrow(slot).size(), 80u);
+  EXPECT_EQ(wireStringToNarrow(slot), std::string(79, 'x') + "\xc3\xb6");
+  // Eighty three-byte characters: 240 bytes.
+  fill(slot, std::u16string(80, u'\u20ac'));
+  EXPECT_EQ(wireStringToNarrow(slot).size(), 240u);
+  // A slot without its terminator gives its first 80 units; a pair that
+  // would need units 80 and 81 is left out whole.
+  for (char16_t& unit : slot) unit = u'y';
+  EXPECT_EQ(wireStringToNarrow(slot), std::string(80, 'y'));
+  fill(slot, std::u16string(79, u'z'));
+  slot[79] = 0xD83D;
+  slot[80] = 0xDCDE;
+  EXPECT_EQ(wireStringToNarrow(slot), std::string(79, 'z'));
 }
 
 TEST(ExchangeText, Utf8ConversionsForJson) {

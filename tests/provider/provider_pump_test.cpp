@@ -8,6 +8,7 @@
 #include "platform/settings/settings_store.h"
 #include "provider/provider_settings.h"
 #include "provider_fixture.h"
+#include "support/character_type.h"
 
 namespace zem::test {
 namespace {
@@ -95,6 +96,50 @@ TEST_F(ProviderTest, ARequestIsServedEndToEnd) {
   EXPECT_EQ(Zem_InfoReceived(&completion), ZEM_SUCCESS);
 }
 
+
+// The provider under a UTF-8 character type, set before its threads start
+// and restored after they have ended.
+class ProviderUtf8Test : public ProviderTest {
+ protected:
+  CharacterType utf8_{"C.UTF-8"};
+};
+
+// Items of up to 80 characters, two to four bytes each in UTF-8, come in
+// whole, read back intact and go out intact; an item one character longer
+// than the wire carries is refused with ZEM_ERROR_ITEM_TOO_LONG.
+TEST_F(ProviderUtf8Test, ItemsOfFullLengthInAMultibyteLocaleTravelIntact) {
+  ASSERT_TRUE(utf8_.ok());
+  const std::string e = "\xc3\xa9";
+  const std::vector<std::string> texts = {repeated(e, 40), repeated(e, 80), repeated("\xe2\x82\xac", 80),
+                                          repeated("\xf0\x9f\x93\x9e", 40), std::string(80, 'a')};
+  startSimulator();
+  registerWith(4712);
+  sim().command({{"cmd", "send"}, {"type", "request"}, {"ref", 600}, {"items", texts}});
+  Event request = poll();
+  ASSERT_EQ(request.result, ZEM_SUCCESS);
+  ASSERT_EQ(request.type(), ZEM_MSG_REQUEST);
+  std::vector<std::string> received = itemsOf(request.handle);
+  std::vector<std::string> expected = texts;
+  expected.resize(10);
+  EXPECT_EQ(received, expected);
+  EXPECT_TRUE(trace_.waitFor("\t (Message 1, " + texts[1] + ") \n"));
+
+  ZemContainerHandle completion = Zem_createDataContainer();
+  ASSERT_EQ(Zem_setMessageType(completion, ZEM_MSG_COMPLETION), ZEM_SUCCESS);
+  ASSERT_EQ(Zem_setServerID(completion, Zem_getServerID(request.handle)), ZEM_SUCCESS);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const char* item = received[i].c_str();
+    EXPECT_EQ(i == 0 ? Zem_setFirstItem(completion, item) : Zem_setNextItem(completion, item), ZEM_SUCCESS) << i;
+  }
+  EXPECT_EQ(Zem_setNextItem(completion, repeated(e, 81).c_str()), ZEM_ERROR_ITEM_TOO_LONG);
+  ASSERT_EQ(Zem_SendServiceComplete(&completion), ZEM_SUCCESS);
+  const json done = sim().next("completion");
+  ASSERT_FALSE(done.is_null());
+  EXPECT_EQ(done["ref"], 600);
+  EXPECT_EQ(done["items"], json(expected));
+  EXPECT_EQ(Zem_ResponseReceived(&completion), ZEM_SUCCESS);
+  EXPECT_EQ(Zem_ResponseReceived(&request.handle), ZEM_SUCCESS);
+}
 TEST_F(ProviderTest, InformationalMessagesAndTheirRelease) {
   startSimulator();
   registerWith(8);

@@ -2,7 +2,9 @@
 // on at ZemlinkInit, switched by zemreg while requests flow, the logger's
 // settings following the key, one logger and one watch thread however often
 // ZemlinkInit runs.
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "support/proc_self.h"
 #include "support/process.h"
@@ -111,6 +113,51 @@ TEST_F(ProviderTraceTest, ZemregPausesAndResumesTracingWhileRequestsFlow) {
   EXPECT_TRUE(trace_.waitFor("\t (Message 0, resumed) \n")) << "in the same file";
   EXPECT_EQ(provider().traceFacade().logger(), logger) << "the same logger";
   EXPECT_FALSE(std::filesystem::exists(traceFile("Tarvo_Provider_2.log")));
+}
+
+// Tracing switched on while requests flow reaches the provider's own lines
+// at once, not at the next keep-alive (an hour away here). The logger could
+// not start at ZemlinkInit (the places of its directory and of the default
+// one it falls back to are taken by files), so the provider began with its
+// trace flag off.
+TEST_F(ProviderTraceTest, TheProvidersLinesFollowIsLogTraceAtOnce) {
+  ProviderTimings timings = shortTimings();
+  timings.keepAliveCycleMs = 3600 * 1000;
+  makeProvider(timings);
+  const std::filesystem::path blocked[] = {
+      std::filesystem::path(traceFile("")).parent_path().parent_path().parent_path(),
+      std::filesystem::path(nativePath("D:\\Corvane"))};
+  for (const std::filesystem::path& place : blocked) {
+    std::filesystem::remove_all(place);
+    std::ofstream(place.string()) << "not a directory";
+    ASSERT_TRUE(std::filesystem::is_regular_file(place)) << place;
+  }
+  startSimulator();
+  registerWith(13);
+  ASSERT_EQ(provider().traceFacade().logger(), nullptr);
+  ASSERT_FALSE(provider().traceOn());
+  serve(1);
+
+  for (const std::filesystem::path& place : blocked) std::filesystem::remove(place);
+  setTracing(0);
+  const auto switched = std::chrono::steady_clock::now();
+  zemreg("IsLogTrace", "REG_DWORD", "1");
+  ASSERT_TRUE(eventually([&] { return provider().traceOn(); }))
+      << "the trace flag waits for the keep-alive; a logger runs: " << provider().traceFacade().isLoggerRunning();
+  const auto followed = std::chrono::steady_clock::now() - switched;
+  serve(2);
+  EXPECT_TRUE(trace_.waitFor(recordLine(2)));
+  EXPECT_EQ(trace_.count(recordLine(1)), 0u);
+  // zemreg, a process of its own, is part of the time measured.
+  EXPECT_LT(followed, std::chrono::seconds(1));
+
+  // Off: the lines stop at once; the logger keeps running, and so does the
+  // flag, which follows whether a logger runs.
+  zemreg("IsLogTrace", "REG_DWORD", "0");
+  ASSERT_TRUE(trace_.waitFor("RegistryThread(): Shutting down logging.\n"));
+  serve(3);
+  EXPECT_EQ(trace_.count(recordLine(3)), 0u);
+  EXPECT_TRUE(provider().traceOn());
 }
 
 TEST_F(ProviderTraceTest, TheLoggerFollowsTheKeyAndTheStoreShowsWhatIsInForce) {

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <functional>
 
+#include "support/character_type.h"
 #include "testprovider/panel_fixture.h"
 
 namespace rigbench::test {
@@ -77,6 +78,16 @@ const AnswerCase kCases[] = {
        test.view_.setText(kReturnParameterEdits[9], QString(85, QLatin1Char('x')));
      },
      {{nothing, {"p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8", "p9", std::string(80, 'x')}}}},
+    {"ParametersOfEightyCharactersInAnyScriptGoWhole",
+     [](PanelTest& t) {
+       auto& test = static_cast<AnswerBuilding&>(t);
+       test.sendParameter(1, QString(80, QChar(0x00e9)));
+       test.sendParameter(2, QString(85, QChar(0x20ac)));
+       test.sendParameter(3, QString::fromUtf8("\xf0\x9f\x93\x9e").repeated(40));
+     },
+     {{nothing,
+       {zem::test::repeated("\xc3\xa9", 80), zem::test::repeated("\xe2\x82\xac", 80),
+        zem::test::repeated("\xf0\x9f\x93\x9e", 40)}}}},
     {"EchoSendsExactlyTheTenItemsReceived",
      [](PanelTest& t) { static_cast<AnswerBuilding&>(t).click(kEchoCheck); },
      {{nothing, kRequestItems}, {nothing, kRequestItems}}},

@@ -424,7 +424,17 @@ class ScaledFont {
   const QFont previous_;
 };
 
-constexpr double kFontScales[] = {1.0, 1.6};
+// Runs `check` on a shown window at the desktop's font and at a larger one.
+void atEachFontScale(const std::function<void(ProviderDialog&)>& check) {
+  for (const double scale : {1.0, 1.6}) {
+    SCOPED_TRACE(scale);
+    const ScaledFont font(scale);
+    ProviderDialog dialog(QStringLiteral("rigbench"));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    check(dialog);
+  }
+}
 
 // Where an edit's text cursor stands, in the edit.
 int cursorX(const QLineEdit& edit) { return edit.inputMethodQuery(Qt::ImCursorRectangle).toRect().x(); }
@@ -470,12 +480,7 @@ const NumberEdit kNumberEdits[] = {{1004, false}, {1017, false}, {1018, false}, 
 
 TEST(ProviderDialogText, NumbersShowWholeAndFilledTextsFromTheirStartAtTwoFontSizes) {
   const QString longText = QStringLiteral("start of a text longer than its edit").leftJustified(80, QLatin1Char('.'));
-  for (const double scale : kFontScales) {
-    SCOPED_TRACE(scale);
-    const ScaledFont font(scale);
-    ProviderDialog dialog(QStringLiteral("rigbench"));
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  atEachFontScale([&](ProviderDialog& dialog) {
     WidgetControls& controls = dialog.controls();
     for (const NumberEdit& number : kNumberEdits) {
       controls.setShown(number.id, true);
@@ -500,7 +505,7 @@ TEST(ProviderDialogText, NumbersShowWholeAndFilledTextsFromTheirStartAtTwoFontSi
         EXPECT_TRUE(inView(*edit).start) << id;
       }
     }
-  }
+  });
 }
 
 // The row of a group box's top frame line, in the box: the first row whose
@@ -543,12 +548,7 @@ std::pair<int, int> drawnRows(QWidget& control) {
 }
 
 TEST(ProviderDialogText, NoControlRunsIntoTheLineOfAFrameAtTwoFontSizes) {
-  for (const double scale : kFontScales) {
-    SCOPED_TRACE(scale);
-    const ScaledFont font(scale);
-    ProviderDialog dialog(QStringLiteral("rigbench"));
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  atEachFontScale([](ProviderDialog& dialog) {
     const QList<QWidget*> children = dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
     for (QWidget* child : children) {
       auto* box = qobject_cast<QGroupBox*>(child);
@@ -565,7 +565,7 @@ TEST(ProviderDialogText, NoControlRunsIntoTheLineOfAFrameAtTwoFontSizes) {
             << box->objectName().toStdString() << " at row " << line;
       }
     }
-  }
+  });
 }
 
 }  // namespace
