@@ -7,7 +7,41 @@
 #include <cstring>
 #include <utility>
 
+#include "rpc/socket_system.h"
+
 namespace rpc {
+
+bool resolveTcp(const std::string& host, uint16_t port, int flags, addrinfo** result) {
+  if (!startSockets()) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  const std::string service = std::to_string(port);
+  return getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, result) == 0;
+}
+
+uint16_t portOf(const sockaddr_storage& address) {
+  return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
+                                             : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+Status TcpSocket::keepAddress(const std::string& host, uint16_t port) {
+  addrinfo* found = nullptr;
+  if (!resolveTcp(host, port, 0, &found) || found == nullptr)
+    return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
+  if (found->ai_addrlen > sizeof address_) {
+    freeaddrinfo(found);
+    return Status::error(StatusCode::ConnectFailed, "address too long");
+  }
+  std::memcpy(address_, found->ai_addr, found->ai_addrlen);
+  addressLength_ = static_cast<unsigned>(found->ai_addrlen);
+  family_ = found->ai_family;
+  freeaddrinfo(found);
+  host_ = host;
+  port_ = port;
+  return Status();
+}
 
 TcpSocket::~TcpSocket() { close(); }
 

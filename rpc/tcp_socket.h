@@ -70,6 +70,9 @@ class TcpSocket {
   int fd() const { return fd_; }
 
  private:
+  // Resolves host and port and keeps the first address for connect().
+  Status keepAddress(const std::string& host, uint16_t port);
+
   int fd_ = -1;
   std::string host_;
   uint16_t port_ = 0;

@@ -12,37 +12,22 @@
 
 #include <cstring>
 
+#include "rpc/socket_system.h"
+
 namespace rpc {
 namespace {
 
 std::string errorText(int error) { return std::strerror(error); }
 
-bool resolve(const std::string& host, uint16_t port, int flags, addrinfo** result) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags;
-  const std::string service = std::to_string(port);
-  return getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, result) == 0;
-}
-
 }  // namespace
+
+// The BSD socket calls need no start.
+bool startSockets() { return true; }
 
 Status TcpSocket::open(const std::string& host, uint16_t port) {
   close();
-  addrinfo* found = nullptr;
-  if (!resolve(host, port, 0, &found) || found == nullptr)
-    return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
-  if (found->ai_addrlen > sizeof address_) {
-    freeaddrinfo(found);
-    return Status::error(StatusCode::ConnectFailed, "address too long");
-  }
-  std::memcpy(address_, found->ai_addr, found->ai_addrlen);
-  addressLength_ = found->ai_addrlen;
-  family_ = found->ai_family;
-  freeaddrinfo(found);
-  host_ = host;
-  port_ = port;
+  const Status resolved = keepAddress(host, port);
+  if (!resolved.isOk()) return resolved;
   fd_ = ::socket(family_, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0) return Status::error(StatusCode::ConnectFailed, "socket: " + errorText(errno));
   return Status();
@@ -180,7 +165,7 @@ TcpListener::~TcpListener() {
 
 Status TcpListener::listen(const std::string& host, uint16_t port) {
   addrinfo* found = nullptr;
-  if (!resolve(host, port, AI_PASSIVE, &found) || found == nullptr)
+  if (!resolveTcp(host, port, AI_PASSIVE, &found) || found == nullptr)
     return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
   fd_ = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
@@ -194,8 +179,7 @@ Status TcpListener::listen(const std::string& host, uint16_t port) {
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
   getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length);
-  port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  port_ = portOf(bound);
   return Status();
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "rpc/socket_system.h"
 #include "rpc/tcp_socket.h"
 
 // Winsock: the descriptor kept in the socket object is the SOCKET value,
@@ -23,27 +24,6 @@ int fdOf(SOCKET socket) { return socket == INVALID_SOCKET ? -1 : static_cast<int
 
 std::string errorText(int error) { return "Winsock error " + std::to_string(error); }
 
-// Winsock is started once per process and stays up until the process ends.
-bool startWinsock() {
-  static std::once_flag once;
-  static bool started = false;
-  std::call_once(once, [] {
-    WSADATA data;
-    started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  });
-  return started;
-}
-
-bool resolve(const std::string& host, uint16_t port, int flags, addrinfo** result) {
-  if (!startWinsock()) return false;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags;
-  const std::string service = std::to_string(port);
-  return getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, result) == 0;
-}
-
 // Waits until the socket has data (or its end) for at most timeoutMs: 1
 // ready, 0 timed out, -1 failed.
 int waitReadable(SOCKET socket, int timeoutMs) {
@@ -53,21 +33,21 @@ int waitReadable(SOCKET socket, int timeoutMs) {
 
 }  // namespace
 
+// Winsock is started once per process and stays up until the process ends.
+bool startSockets() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    WSADATA data;
+    started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+  return started;
+}
+
 Status TcpSocket::open(const std::string& host, uint16_t port) {
   close();
-  addrinfo* found = nullptr;
-  if (!resolve(host, port, 0, &found) || found == nullptr)
-    return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
-  if (found->ai_addrlen > sizeof address_) {
-    freeaddrinfo(found);
-    return Status::error(StatusCode::ConnectFailed, "address too long");
-  }
-  std::memcpy(address_, found->ai_addr, found->ai_addrlen);
-  addressLength_ = static_cast<unsigned>(found->ai_addrlen);
-  family_ = found->ai_family;
-  freeaddrinfo(found);
-  host_ = host;
-  port_ = port;
+  const Status resolved = keepAddress(host, port);
+  if (!resolved.isOk()) return resolved;
   const SOCKET socket = WSASocketW(family_, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (socket == INVALID_SOCKET) return Status::error(StatusCode::ConnectFailed, "socket: " + errorText(WSAGetLastError()));
   u_long nonBlocking = 1;
@@ -197,7 +177,7 @@ TcpListener::~TcpListener() {
 
 Status TcpListener::listen(const std::string& host, uint16_t port) {
   addrinfo* found = nullptr;
-  if (!resolve(host, port, AI_PASSIVE, &found) || found == nullptr)
+  if (!resolveTcp(host, port, AI_PASSIVE, &found) || found == nullptr)
     return Status::error(StatusCode::ConnectFailed, "cannot resolve " + host);
   const SOCKET socket = WSASocketW(found->ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   // Another process may not take the port over while it is ours.
@@ -218,8 +198,7 @@ Status TcpListener::listen(const std::string& host, uint16_t port) {
   sockaddr_storage bound{};
   int length = sizeof bound;
   getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
-  port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  port_ = portOf(bound);
   return Status();
 }
 

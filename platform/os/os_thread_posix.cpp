@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/os/os_semaphore.h"
+#include "platform/os/os_thread_start.h"
 
 namespace {
 
@@ -164,27 +165,26 @@ pid_t waitForKernelId(OsThread* record) {
 
 }  // namespace
 
-bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadId* id,
-                    OsThreadHandle* handle) {
+const long kOsThreadInvalidArgument = EINVAL;
+
+OsThread* osThreadStart(OsThreadEntry entry, void* argument, int priority, OsThreadId& id, long& error) {
   OsThread* record = new (std::nothrow) OsThread;
-  if (record == nullptr || entry == nullptr) {
-    delete record;
-    std::printf("osThreadCreate: _beginthreadex failed. Error = %ld.\n",
-                static_cast<long>(entry == nullptr ? EINVAL : ENOMEM));
-    return false;
+  if (record == nullptr) {
+    error = ENOMEM;
+    return nullptr;
   }
   record->entry = entry;
   record->argument = argument;
 
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  int error = pthread_attr_setstacksize(&attributes, kThreadStackBytes);
-  if (error == 0) error = pthread_create(&record->thread, &attributes, threadStart, record);
+  int result = pthread_attr_setstacksize(&attributes, kThreadStackBytes);
+  if (result == 0) result = pthread_create(&record->thread, &attributes, threadStart, record);
   pthread_attr_destroy(&attributes);
-  if (error != 0) {
+  if (result != 0) {
     delete record;
-    std::printf("osThreadCreate: _beginthreadex failed. Error = %ld.\n", static_cast<long>(error));
-    return false;
+    error = result;
+    return nullptr;
   }
 
   const pid_t kernelId = waitForKernelId(record);
@@ -205,13 +205,8 @@ bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadI
     record->started = true;
   }
   record->changed.notify_all();
-  if (id != nullptr) *id = static_cast<OsThreadId>(kernelId);
-  if (handle != nullptr) {
-    *handle = record;
-  } else {
-    osThreadClose(record);
-  }
-  return true;
+  id = static_cast<OsThreadId>(kernelId);
+  return record;
 }
 
 bool osThreadPrioritySet(OsThreadHandle handle, int priority) {

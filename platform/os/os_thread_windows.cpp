@@ -8,6 +8,7 @@
 #include <new>
 
 #include "platform/os/os_semaphore.h"
+#include "platform/os/os_thread_start.h"
 
 struct OsThread {
   HANDLE handle = nullptr;
@@ -43,14 +44,13 @@ unsigned __stdcall threadStart(void* argument) {
 
 }  // namespace
 
-bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadId* id,
-                    OsThreadHandle* handle) {
+const long kOsThreadInvalidArgument = ERROR_INVALID_PARAMETER;
+
+OsThread* osThreadStart(OsThreadEntry entry, void* argument, int priority, OsThreadId& id, long& error) {
   OsThread* record = new (std::nothrow) OsThread;
-  if (record == nullptr || entry == nullptr) {
-    delete record;
-    std::printf("osThreadCreate: _beginthreadex failed. Error = %ld.\n",
-                static_cast<long>(entry == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY));
-    return false;
+  if (record == nullptr) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
   }
   record->entry = entry;
   record->argument = argument;
@@ -60,19 +60,14 @@ bool osThreadCreate(OsThreadEntry entry, void* argument, int priority, OsThreadI
                                            CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &threadId);
   if (started == 0) {
     delete record;
-    std::printf("osThreadCreate: _beginthreadex failed. Error = %ld.\n", static_cast<long>(GetLastError()));
-    return false;
+    error = static_cast<long>(GetLastError());
+    return nullptr;
   }
   record->handle = reinterpret_cast<HANDLE>(started);
   if (priority != OS_THREAD_PRIORITY_NORMAL) osThreadPrioritySet(record, priority);
   ResumeThread(record->handle);
-  if (id != nullptr) *id = threadId;
-  if (handle != nullptr) {
-    *handle = record;
-  } else {
-    osThreadClose(record);
-  }
-  return true;
+  id = threadId;
+  return record;
 }
 
 bool osThreadPrioritySet(OsThreadHandle handle, int priority) {

@@ -139,10 +139,22 @@ TEST(OsThread, ARefusedPriorityIsReportedButTheThreadRuns) {
   ASSERT_NE(handle, nullptr);
   EXPECT_TRUE(osThreadWait(handle, OS_WAIT_FOREVER));
   EXPECT_EQ(printed, "osThreadPrioritySet: SetThreadPriority failed. Error = " +
-                         std::to_string(zem::test::unknownPriorityError()) + ".\n");
+                         std::to_string(zem::test::invalidArgumentError()) + ".\n");
   EXPECT_EQ(probe.seenId, id);
   EXPECT_TRUE(probe.pastExit);
   osThreadClose(handle);
+}
+
+TEST(OsThread, WithoutAnEntryNoThreadStarts) {
+  OsThreadId id = 7;
+  OsThreadHandle handle = nullptr;
+  bool created = true;
+  const std::string printed = capturedStdout([&] { created = osThreadCreate(nullptr, nullptr, 0, &id, &handle); });
+  EXPECT_FALSE(created);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(id, 7u) << "nothing is handed out";
+  EXPECT_EQ(printed, "osThreadCreate: _beginthreadex failed. Error = " +
+                         std::to_string(zem::test::invalidArgumentError()) + ".\n");
 }
 
 TEST(OsThread, ExitEndsTheThreadAndUnwindsItsStack) {

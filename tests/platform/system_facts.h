@@ -13,7 +13,8 @@ size_t stackReservedForThisThread();
 size_t stackReservationFor(size_t asked);
 uint32_t systemThreadId();
 uint32_t systemProcessId();
-// The error the system gives for a thread priority it does not know.
-long unknownPriorityError();
+// The error the system gives for an argument it refuses, such as a thread
+// priority it does not know.
+long invalidArgumentError();
 
 }  // namespace zem::test

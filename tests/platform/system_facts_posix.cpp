@@ -20,6 +20,6 @@ size_t stackReservationFor(size_t asked) { return asked; }
 
 uint32_t systemThreadId() { return static_cast<uint32_t>(gettid()); }
 uint32_t systemProcessId() { return static_cast<uint32_t>(getpid()); }
-long unknownPriorityError() { return EINVAL; }
+long invalidArgumentError() { return EINVAL; }
 
 }  // namespace zem::test

@@ -28,6 +28,6 @@ size_t stackReservationFor(size_t asked) {
 
 uint32_t systemThreadId() { return GetCurrentThreadId(); }
 uint32_t systemProcessId() { return GetCurrentProcessId(); }
-long unknownPriorityError() { return ERROR_INVALID_PARAMETER; }
+long invalidArgumentError() { return ERROR_INVALID_PARAMETER; }
 
 }  // namespace zem::test

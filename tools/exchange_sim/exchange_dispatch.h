@@ -5,6 +5,10 @@
 // A request that does not decode gets the bad-stub-data fault; a null or
 // unknown context handle given to procedures 1 to 4 gets
 // nca_s_fault_context_mismatch; the manager is not called for either.
+//
+// It lives beside exchange-sim, the interface's only server, and takes the
+// records and their NDR form from provider/exchange/; the library, which is
+// only ever a client, carries none of it.
 #pragma once
 
 #include <memory>
