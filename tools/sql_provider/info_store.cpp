@@ -1,0 +1,188 @@
+#include "info_store.h"
+
+#include <algorithm>
+
+#include "output.h"
+
+namespace sqlprovider {
+namespace {
+
+std::string describeMessage(const MessageFields& message) {
+  std::string text = "ref=" + std::to_string(message.ref) + " call=" + std::to_string(message.call) +
+                     " received=" + message.received + " items=[";
+  size_t last = message.items.size();
+  while (last > 0 && message.items[last - 1].empty()) --last;
+  for (size_t i = 0; i < last; ++i) text += (i == 0 ? "" : "|") + message.items[i];
+  return text + "]";
+}
+
+}  // namespace
+
+void InfoStore::configure(std::shared_ptr<const Config> config) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    config_ = std::move(config);
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+  }
+  wake_.notify_all();
+}
+
+void InfoStore::add(MessageFields message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!config_ || !config_->informational) return;  // nothing records them
+    if (stopping_) {
+      notStored(message, "it came while the program was ending");
+      return;
+    }
+    if (queue_.size() >= static_cast<size_t>(config_->informational->keep)) {
+      notStored(message, std::to_string(queue_.size()) + " messages wait for the database already");
+      return;
+    }
+    queue_.push_back({std::move(message), Clock::now()});
+  }
+  wake_.notify_one();
+}
+
+void InfoStore::stop(std::chrono::milliseconds limit) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return;
+    stopping_ = true;
+    deadline_ = Clock::now() + limit;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void InfoStore::notStored(const MessageFields& message, const std::string& why) {
+  ++counters_.informationalNotStored;
+  say("informational message not stored: " + describeMessage(message) + ": " + why);
+}
+
+void InfoStore::run() {
+  ConnectionKeeper keeper("informational connection");
+  std::chrono::milliseconds pause(0);  // after a batch that failed for now
+  Clock::time_point retryAt{};
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (true) {
+    const std::shared_ptr<const Config> config = config_;
+    const auto now = Clock::now();
+    if (stopping_ && (queue_.empty() || now >= deadline_)) break;
+    if (!config->informational) {
+      for (const Pending& pending : queue_) notStored(pending.fields, "the settings no longer record them");
+      queue_.clear();
+      wake_.wait(lock);
+      continue;
+    }
+    const InformationalSettings& settings = *config->informational;
+    if (queue_.empty()) {
+      wake_.wait(lock);
+      continue;
+    }
+    // A batch is due when it is full, when its oldest message has waited
+    // long enough, or when the program ends.
+    const auto oldestDue = queue_.front().taken + std::chrono::milliseconds(settings.waitMs);
+    const bool due = stopping_ || queue_.size() >= static_cast<size_t>(settings.batch) || now >= oldestDue;
+    const auto until = stopping_ ? deadline_ : oldestDue;
+    if (!due) {
+      wake_.wait_until(lock, until);
+      continue;
+    }
+    if (now < retryAt) {
+      wake_.wait_until(lock, std::min(retryAt, stopping_ ? deadline_ : retryAt));
+      continue;
+    }
+    lock.unlock();
+    Connection* connection = keeper.get(config);
+    lock.lock();
+    if (connection == nullptr) {
+      wake_.wait_until(lock, stopping_ ? std::min(deadline_, keeper.nextAttempt()) : keeper.nextAttempt());
+      continue;
+    }
+    // Only this thread takes from the front; the event thread adds at the back.
+    const size_t count = std::min(queue_.size(), static_cast<size_t>(settings.batch));
+    std::vector<Pending> batch(queue_.begin(), queue_.begin() + static_cast<long>(count));
+    lock.unlock();
+    const Stored stored = storeBatch(*connection, config->informationalStatement(), batch);
+    if (stored.committed) {
+      counters_.informationalStored += static_cast<long>(batch.size() - stored.refused.size());
+      for (const auto& [index, why] : stored.refused) notStored(batch[index].fields, why);
+      pause = std::chrono::milliseconds(0);
+    } else {
+      keeper.failed(stored.error);
+      if (stored.error.kind != Failure::connectionLost) {
+        pause = std::min<std::chrono::milliseconds>(std::max<std::chrono::milliseconds>(pause * 2, std::chrono::milliseconds(250)),
+                                                    std::chrono::seconds(config->database.retryMaxSeconds));
+        say("informational messages: a batch of " + std::to_string(batch.size()) + " waits " +
+            std::to_string(pause.count()) + " ms: " + stored.error.message);
+        retryAt = Clock::now() + pause;
+      }
+    }
+    lock.lock();
+    if (stored.committed) queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(count));
+  }
+  for (const Pending& pending : queue_) notStored(pending.fields, "the program ends before the database took it");
+  queue_.clear();
+}
+
+InfoStore::Stored InfoStore::storeBatch(Connection& connection, int statement, const std::vector<Pending>& batch) {
+  Stored stored;
+  if (!connection.execute("BEGIN", stored.error)) return stored;
+  for (const Pending& pending : batch) {
+    QueryResult result = connection.run(statement, pending.fields);
+    if (result.outcome != QueryResult::failed) continue;
+    DatabaseError ignored;
+    connection.execute("ROLLBACK", ignored);
+    if (result.error.kind != Failure::thisMessage) {
+      stored.error = result.error;
+      return stored;
+    }
+    // One message is refused: again, one by one, leaving out those refused.
+    return storeOneByOne(connection, statement, batch);
+  }
+  if (!connection.execute("COMMIT", stored.error)) {
+    DatabaseError ignored;
+    connection.execute("ROLLBACK", ignored);
+    return stored;
+  }
+  stored.committed = true;
+  return stored;
+}
+
+InfoStore::Stored InfoStore::storeOneByOne(Connection& connection, int statement, const std::vector<Pending>& batch) {
+  Stored stored;
+  if (!connection.execute("BEGIN", stored.error)) return stored;
+  DatabaseError ignored;
+  for (size_t index = 0; index < batch.size(); ++index) {
+    if (!connection.execute("SAVEPOINT message", stored.error)) {
+      connection.execute("ROLLBACK", ignored);
+      return stored;
+    }
+    QueryResult result = connection.run(statement, batch[index].fields);
+    if (result.outcome == QueryResult::failed) {
+      if (result.error.kind != Failure::thisMessage) {
+        connection.execute("ROLLBACK", ignored);
+        stored.error = result.error;
+        stored.refused.clear();
+        return stored;
+      }
+      connection.execute("ROLLBACK TO SAVEPOINT message", ignored);
+      stored.refused.emplace_back(index, "the statement refuses it: " + result.error.message);
+    }
+    if (!connection.execute("RELEASE SAVEPOINT message", stored.error)) {
+      connection.execute("ROLLBACK", ignored);
+      stored.refused.clear();
+      return stored;
+    }
+  }
+  if (!connection.execute("COMMIT", stored.error)) {
+    connection.execute("ROLLBACK", ignored);
+    stored.refused.clear();
+    return stored;
+  }
+  stored.committed = true;
+  return stored;
+}
+
+}  // namespace sqlprovider
