@@ -63,7 +63,7 @@ char* readLine(char* buffer, int size, void* stream) {
     int next = std::fgetc(reading->file);
     if (next != EOF && next != '\n') {
       while (next != EOF && next != '\n') next = std::fgetc(reading->file);
-      reading->problems.push_back({reading->line, "the line is longer than " + std::to_string(size - 2) +
+      reading->problems.push_back({reading->line, "the line is longer than " + std::to_string(size - 1) +
                                                       " characters: continue a long value on indented lines"});
       std::strcpy(buffer, "\n");
       reading->indented = false;

@@ -77,7 +77,16 @@ void InfoStore::run() {
     }
     const InformationalSettings& settings = *config->informational;
     if (queue_.empty()) {
-      wake_.wait(lock);
+      if (!stopping_ && keeper.wantsAttempt(config)) {
+        // Idle: the connection is opened before the first message needs it.
+        lock.unlock();
+        keeper.get(config);
+        lock.lock();
+      } else if (keeper.nextAttempt() > now) {
+        wake_.wait_until(lock, keeper.nextAttempt());
+      } else {
+        wake_.wait(lock);
+      }
       continue;
     }
     // A batch is due when it is full, when its oldest message has waited

@@ -64,20 +64,30 @@ std::string describeSettings(const Config& config) {
          (config.database.connections == 1 ? " connection" : " connections");
 }
 
-void printProblems(const std::string& prefix, const std::string& path, const std::vector<ConfigProblem>& problems) {
-  for (const ConfigProblem& problem : problems) std::cerr << prefix << describe(path, problem) << "\n";
+// Before serving, a fault goes to standard error and ends the program;
+// while serving (the file read again), it is one more line of the output.
+enum class Report { toError, toOutput };
+
+void printProblems(Report report, const std::string& path, const std::vector<ConfigProblem>& problems) {
+  for (const ConfigProblem& problem : problems) {
+    if (report == Report::toError) {
+      std::cerr << describe(path, problem) << "\n";
+    } else {
+      say("reload: " + describe(path, problem));
+    }
+  }
 }
 
 // Reads the file and prepares every statement on one connection.
-std::shared_ptr<const Config> loadAndPrepare(const std::string& path, const std::string& prefix) {
+std::shared_ptr<const Config> loadAndPrepare(const std::string& path, Report report) {
   LoadedConfig loaded = loadConfig(path);
   if (!loaded.config) {
-    printProblems(prefix, path, loaded.problems);
+    printProblems(report, path, loaded.problems);
     return nullptr;
   }
   std::vector<ConfigProblem> problems;
   if (!openPrepared(*loaded.config, problems)) {
-    printProblems(prefix, path, problems);
+    printProblems(report, path, problems);
     return nullptr;
   }
   return std::make_shared<const Config>(std::move(*loaded.config));
@@ -178,22 +188,14 @@ class Registration {
 };
 
 int check(const std::string& path) {
-  LoadedConfig loaded = loadConfig(path);
-  if (!loaded.config) {
-    printProblems("", path, loaded.problems);
-    return 1;
-  }
-  std::vector<ConfigProblem> problems;
-  if (!openPrepared(*loaded.config, problems)) {
-    printProblems("", path, problems);
-    return 1;
-  }
-  std::cout << path << ": sound; " << describeSettings(*loaded.config) << "\n";
+  const std::shared_ptr<const Config> config = loadAndPrepare(path, Report::toError);
+  if (!config) return 1;
+  std::cout << path << ": sound; " << describeSettings(*config) << "\n";
   return 0;
 }
 
 int serve(const std::string& path, int countsEverySeconds) {
-  std::shared_ptr<const Config> config = loadAndPrepare(path, "");
+  std::shared_ptr<const Config> config = loadAndPrepare(path, Report::toError);
   if (!config) return 1;
 
   // The signals are taken from a descriptor by the main thread alone: every
@@ -257,9 +259,9 @@ int serve(const std::string& path, int countsEverySeconds) {
       if (read(signalFd, &info, sizeof info) == sizeof info) {
         if (info.ssi_signo == SIGHUP) {
           say("SIGHUP: reading " + config->path + " again");
-          std::shared_ptr<const Config> fresh = loadAndPrepare(config->path, "reload: ");
+          std::shared_ptr<const Config> fresh = loadAndPrepare(config->path, Report::toOutput);
           if (!fresh) {
-            say("reload: the file has faults (above); the settings in force stay");
+            say("reload: the settings in force stay");
           } else {
             if (!fresh->sameServer(*config)) {
               Zem_DeRegisterProvider();

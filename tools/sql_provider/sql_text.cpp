@@ -118,6 +118,14 @@ void SqlText::scan() {
       } else {
         ++i;
       }
+    } else if ((c == '?' || ((c == ':' || c == '@') && i + 1 < n && isIdentifierStart(s[i + 1]) &&
+                              (i == 0 || s[i - 1] != ':'))) &&
+               otherPlaceholder_.empty()) {
+      size_t j = i + 1;
+      while (j < n && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_')) ++j;
+      otherPlaceholder_ = s.substr(i, j - i);
+      otherPlaceholderLine_ = lineAt(i);
+      i = j;
     } else {
       ++i;
     }

@@ -55,6 +55,10 @@ class SqlText {
 
   // The parameters in binding order: the first is placeholder 1.
   const std::vector<Parameter>& parameters() const { return parameters_; }
+  // The first placeholder of SQLite's other forms (?, ?N, :name, @name),
+  // which nothing would bind; empty when there is none.
+  const std::string& otherPlaceholder() const { return otherPlaceholder_; }
+  int otherPlaceholderLine() const { return otherPlaceholderLine_; }
 
   // The text for a database, and for each of its bytes the byte of text()
   // it came from (so that a database's error position leads to a line).
@@ -76,6 +80,8 @@ class SqlText {
   std::vector<Problem> problems_;
   std::vector<Parameter> parameters_;
   std::vector<Segment> segments_;
+  std::string otherPlaceholder_;
+  int otherPlaceholderLine_ = 0;
 };
 
 // The parameter's name as written in a statement ("$3", "$ref").

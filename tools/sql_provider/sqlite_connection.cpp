@@ -46,6 +46,13 @@ class SqliteConnection : public Connection {
   }
 
   bool prepare(const SqlText& sql, int maxColumns, DatabaseError& error) override {
+    if (!sql.otherPlaceholder().empty()) {
+      error.kind = Failure::thisMessage;
+      error.line = sql.otherPlaceholderLine();
+      error.message = "the parameter " + sql.otherPlaceholder() +
+                      " is not one of $1 to $10, $ref, $call, $held_call, $network_call, $node, $received";
+      return false;
+    }
     const SqlText::Rendered rendered = sql.render(Dialect::sqlite);
     sqlite3_stmt* handle = nullptr;
     const char* tail = nullptr;
@@ -70,15 +77,10 @@ class SqliteConnection : public Connection {
       sqlite3_finalize(handle);
       return false;
     }
-    const int parameters = sqlite3_bind_parameter_count(handle);
-    if (parameters != static_cast<int>(sql.parameters().size())) {
-      const char* other = nullptr;
-      for (int i = 1; i <= parameters && other == nullptr; ++i) {
-        const char* name = sqlite3_bind_parameter_name(handle, i);
-        if (name == nullptr || name[0] != '?') other = name == nullptr ? "?" : name;
-      }
-      error.message = std::string("the parameter ") + (other != nullptr ? other : "?") +
-                      " is not one of $1 to $10, $ref, $call, $held_call, $network_call, $node, $received";
+    if (sqlite3_bind_parameter_count(handle) != static_cast<int>(sql.parameters().size())) {
+      error.message = "it takes " + std::to_string(sqlite3_bind_parameter_count(handle)) + " parameters where " +
+                      std::to_string(sql.parameters().size()) + " are written as $1 to $10, $ref, $call, "
+                      "$held_call, $network_call, $node, $received";
       sqlite3_finalize(handle);
       return false;
     }
