@@ -1,5 +1,6 @@
 // A connection to a PostgreSQL server through libpq.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <cstring>
 
@@ -8,13 +9,19 @@
 namespace sqlprovider {
 namespace {
 
-// libpq's messages end in a newline and may span lines: one line here.
+// libpq's messages end in a newline and may span indented lines: one line
+// here, each run of blanks one space.
 std::string oneLine(const char* text) {
-  std::string line = text == nullptr ? "" : text;
-  while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
-  for (char& c : line) {
-    if (c == '\n') c = ' ';
+  std::string line;
+  for (const char* c = text == nullptr ? "" : text; *c != '\0'; ++c) {
+    const bool blank = *c == '\n' || *c == '\t' || *c == ' ';
+    if (!blank) {
+      line += *c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
   }
+  if (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
 
@@ -107,9 +114,14 @@ class PostgresConnection : public Connection {
   }
 
   bool usable() override {
-    // Reads what the server sent meanwhile (without waiting): a server that
-    // stopped has closed the connection, and libpq sees it here.
-    if (PQstatus(connection_) == CONNECTION_OK) PQconsumeInput(connection_);
+    // Reads what the server sent meanwhile, without waiting: a server that
+    // stopped has sent its farewell and closed the connection, and libpq
+    // sees the end at the read after the one that brings the farewell.
+    for (int reads = 0; reads < 4 && PQstatus(connection_) == CONNECTION_OK; ++reads) {
+      pollfd socket = {PQsocket(connection_), POLLIN, 0};
+      if (poll(&socket, 1, 0) <= 0) break;
+      if (PQconsumeInput(connection_) == 0) break;
+    }
     return PQstatus(connection_) == CONNECTION_OK;
   }
 
