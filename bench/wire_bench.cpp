@@ -16,12 +16,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "provider/exchange_client.h"
-#include "provider/exchange_dispatch.h"
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_client.h"
+#include "provider/exchange/exchange_text.h"
 #include "rpc/pdu.h"
 #include "rpc/server.h"
 #include "support/process.h"
+#include "tools/exchange_sim/exchange_dispatch.h"
 #include "tools/exchange_sim/sim_exchange.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/paths.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace zem {
 

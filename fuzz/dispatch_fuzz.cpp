@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "provider/exchange_dispatch.h"
 #include "rpc/server.h"
+#include "tools/exchange_sim/exchange_dispatch.h"
 #include "tools/exchange_sim/sim_exchange.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "provider/exchange_marshal.h"
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_marshal.h"
+#include "provider/exchange/exchange_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> stub(data, size);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/os_time.h"
+#include "platform/os/os_time.h"
 
 void DelayMetrics::update(uint32_t startTick, uint32_t endTick) {
   if (startTick > endTick) return;

@@ -39,9 +39,9 @@
 #include "logger/log_level.h"
 #include "logger/logger_options.h"
 #include "platform/event.h"
-#include "platform/os_file.h"
-#include "platform/os_semaphore.h"
-#include "platform/os_thread.h"
+#include "platform/os/os_file.h"
+#include "platform/os/os_semaphore.h"
+#include "platform/os/os_thread.h"
 
 class GenericLogger {
  public:

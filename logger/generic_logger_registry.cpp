@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/os_file.h"
-#include "platform/settings_store.h"
+#include "platform/os/os_file.h"
+#include "platform/settings/settings_store.h"
 
 namespace {
 

@@ -39,12 +39,12 @@
 #include <mutex>
 
 #include "logger/generic_logger.h"
+#include "platform/console/generic_console.h"
 #include "platform/event.h"
-#include "platform/generic_console.h"
-#include "platform/os_semaphore.h"
-#include "platform/os_thread.h"
-#include "platform/registry_types.h"
-#include "platform/settings_store.h"
+#include "platform/os/os_semaphore.h"
+#include "platform/os/os_thread.h"
+#include "platform/settings/registry_types.h"
+#include "platform/settings/settings_store.h"
 
 class GenericLoggerRegistry {
  public:

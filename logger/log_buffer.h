@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/os_time.h"
+#include "platform/os/os_time.h"
 
 struct LogBuffer {
   static constexpr int kTimeStampSize = 41;

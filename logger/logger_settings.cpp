@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "logger/generic_logger.h"
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "platform/paths.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "logger/generic_logger.h"
-#include "platform/os.h"
+#include "platform/os/os.h"
 
 namespace {
 

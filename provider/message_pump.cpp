@@ -3,7 +3,7 @@
 // the application; re-registers when the server reports the connection lost.
 #include <new>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 #include "provider/zemlink_provider.h"
 
 void clZemlink::providerMsgThread(ProviderThread& self) {

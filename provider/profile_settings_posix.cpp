@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "platform/registry_types.h"
+#include "platform/settings/registry_types.h"
 
 namespace zem {
 namespace {

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 #include "provider/zemlink_provider.h"
 
 int32_t clZemlink::getEvent(int32_t mode, ZemContainerHandle* handleOut) {

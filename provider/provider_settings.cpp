@@ -1,6 +1,6 @@
 #include "provider/provider_settings.h"
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "provider/profile_settings.h"
 
 namespace zem {

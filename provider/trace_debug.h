@@ -28,8 +28,8 @@
 #include "logger/generic_logger.h"
 #include "logger/generic_logger_registry.h"
 #include "platform/event.h"
-#include "platform/registry_types.h"
-#include "platform/settings_store.h"
+#include "platform/settings/registry_types.h"
+#include "platform/settings/settings_store.h"
 #include "provider/provider_thread.h"
 
 class TraceDebug {

@@ -32,7 +32,7 @@
 
 #include "container/container_runtime.h"
 #include "container/osprel_guard.h"
-#include "provider/exchange_client.h"
+#include "provider/exchange/exchange_client.h"
 #include "provider/provider_thread.h"
 #include "provider/provider_timings.h"
 #include "provider/request_queue.h"

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace {
 

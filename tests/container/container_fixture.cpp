@@ -8,7 +8,7 @@
 #include "container/exception_log.h"
 #include "container/fail_points.h"
 #include "platform/paths.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace zem::test {
 

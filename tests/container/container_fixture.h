@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "container/container_runtime.h"
-#include "platform/registry_types.h"
+#include "platform/settings/registry_types.h"
 #include "support/temp_root.h"
 
 namespace zem::test {

@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "logger_fixture.h"
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/environment.h"
 
 namespace fs = std::filesystem;

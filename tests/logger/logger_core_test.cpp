@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "logger_fixture.h"
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/open_files.h"
 
 namespace {

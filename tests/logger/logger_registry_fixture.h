@@ -9,7 +9,7 @@
 
 #include "logger/generic_logger_registry.h"
 #include "logger_fixture.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "support/stdout_capture.h"
 
 using zem::RegistryKey;

@@ -12,7 +12,7 @@
 #include <iostream>
 #include <string>
 
-#include "platform/generic_console.h"
+#include "platform/console/generic_console.h"
 
 namespace {
 

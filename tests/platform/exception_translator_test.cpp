@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/exception_translator.h"
-#include "platform/gll_se_exception.h"
+#include "platform/fault/exception_translator.h"
+#include "platform/fault/gll_se_exception.h"
 #include "fault_run.h"
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/stdout_capture.h"
 #include "support/temp_root.h"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fault_run.h"
-#include "platform/exception_translator.h"
-#include "platform/os.h"
+#include "platform/fault/exception_translator.h"
+#include "platform/os/os.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/exception_translator.h"
-#include "platform/gll_se_exception.h"
-#include "platform/os.h"
+#include "platform/fault/exception_translator.h"
+#include "platform/fault/gll_se_exception.h"
+#include "platform/os/os.h"
 
 namespace fault_run {
 

@@ -1,6 +1,6 @@
 // The debug console open on Linux: standard output without a display, a
 // terminal window with one.
-#include "platform/generic_console.h"
+#include "platform/console/generic_console.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

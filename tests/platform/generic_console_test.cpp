@@ -1,6 +1,6 @@
 // The debug console while it is closed: its settings, colours and the
 // error file, the same on every platform.
-#include "platform/generic_console.h"
+#include "platform/console/generic_console.h"
 
 #include <gtest/gtest.h>
 

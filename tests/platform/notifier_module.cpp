@@ -4,7 +4,7 @@
 // unloaded by notifier_unload.
 #include <memory>
 
-#include "platform/registry_notifier.h"
+#include "platform/settings/registry_notifier.h"
 
 extern "C" __attribute__((visibility("default"))) int zemTestArmNotification(void) {
   const zem::RegStatus armed = zem::RegistryNotifier::instance().arm(

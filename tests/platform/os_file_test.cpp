@@ -9,7 +9,7 @@
 #include <regex>
 #include <string>
 
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/path_texts.h"
 #include "support/temp_root.h"
 #include "support/text_files.h"

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/stdout_capture.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/temp_root.h"
 #include "support/text_files.h"
 

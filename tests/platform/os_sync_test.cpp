@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/stdout_capture.h"
 #include "system_facts.h"
 #include "thread_probe.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "support/process.h"
 #include "support/stdout_capture.h"
 #include "thread_probe.h"

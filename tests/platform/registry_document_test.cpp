@@ -1,4 +1,4 @@
-#include "platform/registry_document.h"
+#include "platform/settings/registry_document.h"
 
 #include <gtest/gtest.h>
 

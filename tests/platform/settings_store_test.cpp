@@ -1,4 +1,4 @@
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/registry_document.h"
+#include "platform/settings/registry_document.h"
 #include "support/process.h"
 #include "support/temp_root.h"
 

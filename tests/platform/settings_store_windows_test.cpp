@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 
 namespace {
 

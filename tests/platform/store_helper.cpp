@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/registry_notifier.h"
-#include "platform/settings_store.h"
+#include "platform/settings/registry_notifier.h"
+#include "platform/settings/settings_store.h"
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 5) return 2;

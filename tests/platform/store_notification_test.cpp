@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry_notifier.h"
-#include "platform/settings_store.h"
+#include "platform/settings/registry_notifier.h"
+#include "platform/settings/settings_store.h"
 #include "support/process.h"
 #include "support/proc_self.h"
 #include "support/temp_root.h"

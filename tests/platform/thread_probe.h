@@ -2,7 +2,7 @@
 // for a release, and may end itself early through osThreadExit.
 #pragma once
 
-#include "platform/os.h"
+#include "platform/os/os.h"
 #include "system_facts.h"
 
 struct ThreadProbe {

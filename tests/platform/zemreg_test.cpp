@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "support/process.h"
 #include "support/temp_root.h"
 

@@ -1,10 +1,10 @@
-#include "provider/exchange_marshal.h"
+#include "provider/exchange/exchange_marshal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 
 namespace {
 

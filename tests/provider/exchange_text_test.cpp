@@ -1,4 +1,4 @@
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 
 #include <gtest/gtest.h>
 

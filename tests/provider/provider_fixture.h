@@ -22,7 +22,7 @@
 #include "container/container_runtime.h"
 #include "logger/generic_logger.h"
 #include "platform/paths.h"
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "provider/provider_settings.h"
 #include "provider/zemlink_provider.h"
 #include "support/exchange_simulator.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "support/exchange_simulator.h"
 #include "support/temp_root.h"
 

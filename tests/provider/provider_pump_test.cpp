@@ -5,7 +5,7 @@
 
 #include "container/fail_points.h"
 
-#include "platform/settings_store.h"
+#include "platform/settings/settings_store.h"
 #include "provider/provider_settings.h"
 #include "provider_fixture.h"
 

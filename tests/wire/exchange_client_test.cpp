@@ -6,8 +6,8 @@
 #include <cstring>
 #include <future>
 
-#include "provider/exchange_client.h"
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_client.h"
+#include "provider/exchange/exchange_text.h"
 #include "rpc/server.h"
 #include "tools/exchange_sim/sim_exchange.h"
 

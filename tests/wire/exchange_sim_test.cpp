@@ -6,8 +6,8 @@
 
 #include <deque>
 
-#include "provider/exchange_client.h"
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_client.h"
+#include "provider/exchange/exchange_text.h"
 #include "support/exchange_simulator.h"
 
 namespace {

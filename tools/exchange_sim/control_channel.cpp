@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 #include "rpc/status.h"
 
 namespace {

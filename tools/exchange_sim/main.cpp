@@ -13,10 +13,10 @@
 #include <memory>
 #include <string>
 
-#include "provider/exchange_dispatch.h"
 #include "rpc/server.h"
 #include "tools/exchange_sim/control_channel.h"
 #include "tools/exchange_sim/event_stream.h"
+#include "tools/exchange_sim/exchange_dispatch.h"
 #include "tools/exchange_sim/sim_exchange.h"
 #include "tools/exchange_sim/traffic_generator.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 
 // A registration is the object behind its context handle.
 class SimExchange::Registration : public rpc::ContextObject {

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "provider/exchange_dispatch.h"
 #include "tools/exchange_sim/event_stream.h"
+#include "tools/exchange_sim/exchange_dispatch.h"
 #include "tools/exchange_sim/latency_record.h"
 
 struct SimMessage {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "provider/exchange_text.h"
+#include "provider/exchange/exchange_text.h"
 
 TrafficGenerator::TrafficGenerator(SimExchange& exchange, EventStream& events, TrafficOptions options)
     : exchange_(exchange), events_(events), options_(std::move(options)) {}
