@@ -181,6 +181,7 @@ int main(int argc, char** argv) {
 
   sqlite3* db = nullptr;
   sqlite3_open((folder + "/bench.db").c_str(), &db);
+  sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);  // as the example database
   for (const std::string& statement : accountsSql()) sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr);
   runs.push_back(serve("sql-provider, SQLite", {SQL_PROVIDER, folder + "/provider.ini"},
                        server + "[database]\nfile = " + folder + "/bench.db\n" + kStatements, folder, messages, rate,

@@ -154,11 +154,23 @@ TEST_F(SqlProviderSqliteTest, SighupReadsTheFileAgainAndKeepsTheOldSettingsWhenI
   send(3, "request", {{"items", {"BALANCE", "555-0100"}}});
   EXPECT_EQ(completions(1)[3], items({"new", "Ada Brandt"}));
 
+  // Another provider identifier: the registration moves to it.
+  std::string moved = readFile(config);
+  moved.replace(moved.find("provider = 42"), 13, "provider = 43");
+  writeFile(config, moved);
+  ::kill(provider.pid(), SIGHUP);
+  ASSERT_TRUE(readUntil("registered as provider 43")) << lines();
+  EXPECT_EQ(sim_->next("registered")["providerId"], 42);
+  EXPECT_EQ(sim_->next("deregistered")["providerId"], 42);
+  EXPECT_EQ(sim_->next("registered")["providerId"], 43);
+  send(4, "request", {{"items", {"BALANCE", "555-0100"}}});
+  EXPECT_EQ(completions(1)[4], items({"new", "Ada Brandt"}));
+
   // SIGTERM: the registration ends, and so does the program.
   const auto start = std::chrono::steady_clock::now();
   stopProvider();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_FALSE(sim_->next("deregistered").is_null());
+  EXPECT_EQ(sim_->next("deregistered")["providerId"], 43);
 }
 
 TEST_F(SqlProviderSqliteTest, RegistersAgainAfterALostConnectionToTheServer) {

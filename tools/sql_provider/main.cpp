@@ -187,6 +187,32 @@ class Registration {
   Clock::time_point nextAt_{};
 };
 
+// SIGHUP: the file read again. Settings that prepare on the database
+// replace those in force; new server settings mean a new registration.
+void reload(std::shared_ptr<const Config>& config, LibraryDirectory& libraryDirectory, Registration& registration) {
+  say("SIGHUP: reading " + config->path + " again");
+  std::shared_ptr<const Config> fresh = loadAndPrepare(config->path, Report::toOutput);
+  if (!fresh) {
+    say("reload: the settings in force stay");
+    return;
+  }
+  if (!fresh->sameServer(*config)) {
+    Zem_DeRegisterProvider();
+    const Config* server = fresh.get();
+    if (!libraryDirectory.use(*fresh) || ZemlinkInit(0, nullptr, fresh->serverAddress.c_str()) != ZEM_SUCCESS) {
+      say("reload: the new server settings cannot be used; the settings in force stay");
+      server = config.get();
+      libraryDirectory.use(*server);
+      ZemlinkInit(0, nullptr, server->serverAddress.c_str());
+      fresh.reset();
+    }
+    registration.start(server->providerId, server->serverAddress);
+    if (!fresh) return;
+  }
+  config = fresh;
+  say("reload: " + describeSettings(*config));
+}
+
 int check(const std::string& path) {
   const std::shared_ptr<const Config> config = loadAndPrepare(path, Report::toError);
   if (!config) return 1;
@@ -207,6 +233,10 @@ int serve(const std::string& path, int countsEverySeconds) {
   signal(SIGPIPE, SIG_IGN);
   const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (signalFd < 0 || wakeFd < 0) {
+    std::cerr << "sql-provider: no descriptor for signals: " << std::strerror(errno) << "\n";
+    return 1;
+  }
 
   LibraryDirectory libraryDirectory;
   if (!libraryDirectory.use(*config)) return 1;
@@ -258,30 +288,9 @@ int serve(const std::string& path, int countsEverySeconds) {
       signalfd_siginfo info{};
       if (read(signalFd, &info, sizeof info) == sizeof info) {
         if (info.ssi_signo == SIGHUP) {
-          say("SIGHUP: reading " + config->path + " again");
-          std::shared_ptr<const Config> fresh = loadAndPrepare(config->path, Report::toOutput);
-          if (!fresh) {
-            say("reload: the settings in force stay");
-          } else {
-            if (!fresh->sameServer(*config)) {
-              Zem_DeRegisterProvider();
-              if (libraryDirectory.use(*fresh) && ZemlinkInit(0, nullptr, fresh->serverAddress.c_str()) == ZEM_SUCCESS) {
-                registration.start(fresh->providerId, fresh->serverAddress);
-              } else {
-                say("reload: the new server settings cannot be used; the settings in force stay");
-                fresh.reset();
-                libraryDirectory.use(*config);
-                ZemlinkInit(0, nullptr, config->serverAddress.c_str());
-                registration.start(config->providerId, config->serverAddress);
-              }
-            }
-            if (fresh) {
-              config = fresh;
-              workers.configure(config);
-              infoStore.configure(config);
-              say("reload: " + describeSettings(*config));
-            }
-          }
+          reload(config, libraryDirectory, registration);
+          workers.configure(config);
+          infoStore.configure(config);
         } else {
           say(std::string(info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") + ": ending");
           stopping = true;

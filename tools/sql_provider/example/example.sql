@@ -2,6 +2,10 @@
 -- caller's number, routes chosen by a menu choice, and the table that
 -- informational messages go to. Make it with
 --   sqlite3 /var/lib/sql-provider/example.db < example.sql
+--
+-- Write-ahead logging lets the queries read while a batch of informational
+-- messages is being committed; without it they wait for the commit.
+PRAGMA journal_mode = WAL;
 CREATE TABLE accounts (
   number  TEXT PRIMARY KEY,  -- the caller's number, item 2 of a request
   name    TEXT NOT NULL,
