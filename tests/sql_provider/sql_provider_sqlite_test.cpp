@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <regex>
+#include <cstdio>
 #include <thread>
 
 #include "sql_provider_fixture.h"
@@ -66,14 +66,17 @@ TEST_F(SqlProviderSqliteTest, AnswersEachRequestFromTheQueryItsItemNames) {
   // The lines of counts add up to the table: 3 rows, 4 without (a query of
   // its own included), 1 failure.
   long requests = 0, rows = 0, notFound = 0, failed = 0;
-  const std::regex counts("requests (\\d+), answered from a row (\\d+), not found (\\d+), failed (\\d+)");
   while (requests < 8 && readUntil("counts for the last 1 s: ")) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(seen_.back(), match, counts)) << seen_.back();
-    requests += std::stol(match[1]);
-    rows += std::stol(match[2]);
-    notFound += std::stol(match[3]);
-    failed += std::stol(match[4]);
+    long span[4] = {};
+    ASSERT_EQ(std::sscanf(seen_.back().c_str(),
+                          "counts for the last 1 s: requests %ld, answered from a row %ld, not found %ld, failed %ld",
+                          &span[0], &span[1], &span[2], &span[3]),
+              4)
+        << seen_.back();
+    requests += span[0];
+    rows += span[1];
+    notFound += span[2];
+    failed += span[3];
   }
   EXPECT_EQ(requests, 8);
   EXPECT_EQ(rows, 4);
