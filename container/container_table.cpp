@@ -8,6 +8,7 @@ namespace zem {
 ContainerTable::Ref& ContainerTable::Ref::operator=(Ref&& other) noexcept {
   if (this != &other) {
     release();
+    table_ = other.table_;
     slot_ = other.slot_;
     container_ = other.container_;
     other.slot_ = nullptr;
@@ -20,9 +21,16 @@ void ContainerTable::Ref::release() {
   if (slot_ == nullptr) return;
   const uint32_t before = slot_->state.fetch_sub(1, std::memory_order_release);
   // The last pin of a container that is being destroyed wakes the destroyer.
-  if ((before & kLive) == 0 && (before & kPinMask) == 1) slot_->state.notify_all();
+  if ((before & kLive) == 0 && (before & kPinMask) == 1) table_->wakeDestroyers();
   slot_ = nullptr;
   container_ = nullptr;
+}
+
+void ContainerTable::wakeDestroyers() const {
+  // The pin count fell before this lock is taken, so a destroyer either sees
+  // it fallen when it checks under the lock or already waits to be notified.
+  { std::lock_guard lock(pinMutex_); }
+  pinsGone_.notify_all();
 }
 
 ContainerTable::ContainerTable(uint32_t capacity) : slotEnd_(std::min(capacity, kSlotLimit - 1) + 1) {}
@@ -82,7 +90,7 @@ ContainerTable::Ref ContainerTable::acquire(ZemContainerHandle handle) const {
     if ((word & kLive) == 0 || generationOf(word) != generationOf(handle)) return {};
     if ((word & kPinMask) == kPinMask) return {};
   } while (!slot->state.compare_exchange_weak(word, word + 1, std::memory_order_acquire, std::memory_order_relaxed));
-  return Ref(slot, slot->container.load(std::memory_order_relaxed));
+  return Ref(this, slot, slot->container.load(std::memory_order_relaxed));
 }
 
 bool ContainerTable::destroy(ZemContainerHandle handle) {
@@ -99,9 +107,9 @@ bool ContainerTable::destroy(ZemContainerHandle handle) {
   } while (!slot->state.compare_exchange_weak(word, retired, std::memory_order_acq_rel, std::memory_order_relaxed));
 
   // Wait for the pins taken before the retirement.
-  while ((retired & kPinMask) != 0) {
-    slot->state.wait(retired, std::memory_order_acquire);
-    retired = slot->state.load(std::memory_order_acquire);
+  if ((retired & kPinMask) != 0) {
+    std::unique_lock lock(pinMutex_);
+    pinsGone_.wait(lock, [slot] { return (slot->state.load(std::memory_order_acquire) & kPinMask) == 0; });
   }
   delete slot->container.exchange(nullptr, std::memory_order_relaxed);
   live_.fetch_sub(1, std::memory_order_relaxed);

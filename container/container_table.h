@@ -15,7 +15,11 @@
 // container: while a Ref lives, destroy() of that handle (from another
 // thread) waits for the Ref to go, so a destroyed container is never read.
 // Consequently a thread must not destroy a container it has pinned itself.
-// Creation and destruction share one short lock for the free list.
+// Creation and destruction share one short lock for the free list; a destroy
+// that finds pins sleeps on a condition variable of the table, which the last
+// of those pins signals. (Not std::atomic::wait: the MinGW runtime builds it
+// on a condition variable that notify reaches without its mutex, so a pin
+// going just as the destroyer lay down to wait left it asleep for good.)
 //
 // The provider core and the container exports share the process's table
 // through ContainerRuntime (container_runtime.h).
@@ -24,6 +28,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -46,7 +51,9 @@ class ContainerTable {
    public:
     Ref() = default;
     ~Ref() { release(); }
-    Ref(Ref&& other) noexcept : slot_(other.slot_), container_(other.container_) { other.slot_ = nullptr; }
+    Ref(Ref&& other) noexcept : table_(other.table_), slot_(other.slot_), container_(other.container_) {
+      other.slot_ = nullptr;
+    }
     Ref& operator=(Ref&& other) noexcept;
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
@@ -58,9 +65,11 @@ class ContainerTable {
 
    private:
     friend class ContainerTable;
-    Ref(Slot* slot, clZem_Message_Data* container) : slot_(slot), container_(container) {}
+    Ref(const ContainerTable* table, Slot* slot, clZem_Message_Data* container)
+        : table_(table), slot_(slot), container_(container) {}
     void release();
 
+    const ContainerTable* table_ = nullptr;
     Slot* slot_ = nullptr;
     clZem_Message_Data* container_ = nullptr;
   };
@@ -101,6 +110,7 @@ class ContainerTable {
   static uint32_t generationOf(uint32_t word) { return word >> kGenerationShift; }
   Slot* slotOf(ZemContainerHandle handle) const;
   uint32_t takeFreeSlot();  // with freeMutex_ held
+  void wakeDestroyers() const;
 
   const uint32_t slotEnd_;  // slots 1 .. slotEnd_ - 1 may be used
   std::atomic<Slot*> chunks_[kChunks] = {};
@@ -111,6 +121,10 @@ class ContainerTable {
   uint32_t freeHead_ = 0;  // oldest freed slot, 0 when none
   uint32_t freeTail_ = 0;
   uint32_t freeCount_ = 0;
+
+  // Destroyers waiting for the pins of their retired slot to go.
+  mutable std::mutex pinMutex_;
+  mutable std::condition_variable pinsGone_;
 };
 
 }  // namespace zem

@@ -36,18 +36,29 @@ void AutoRunner::configure() {
   table_.setText(kRegistrationIdEdit, options_.id);
   table_.setChecked(kAutomaticCheck, true);
   panel_.automaticClicked();
-  for (const auto& [k, text] : options_.parameters) {
+  // The rules of parameters 1 to 3 act on a parameter that is sent, so each
+  // option checks its parameter's box, which starts empty as in the window.
+  const auto sendParameter = [this](int k) {
+    if (table_.isChecked(kReturnParameterChecks[k - 1])) return;
     table_.setChecked(kReturnParameterChecks[k - 1], true);
     panel_.returnParameterClicked(k - 1);
+  };
+  for (const auto& [k, text] : options_.parameters) {
+    sendParameter(k);
     table_.setText(kReturnParameterEdits[k - 1], text);
   }
-  table_.setChecked(kAutoIncrementCheck, options_.increment);
+  if (options_.increment) {
+    sendParameter(1);
+    table_.setChecked(kAutoIncrementCheck, true);
+  }
   if (options_.toggle) {
+    sendParameter(2);
     table_.setChecked(kToggleCheck, true);
     panel_.toggleClicked();
     table_.setText(kToggleValueEdit, options_.toggleValue);
   }
   if (!options_.special.isEmpty()) {
+    sendParameter(3);
     table_.setText(kSpecialFeatureCombo, options_.special);
     panel_.specialFeatureChosen(options_.special);
   }

@@ -61,17 +61,28 @@ CommandLine parseCommandLine(const QCoreApplication& application) {
                                  QStringLiteral("Send return parameter K (1 to 10) with this text; repeatable (--auto)."),
                                  QStringLiteral("k=text"));
   const QCommandLineOption echo(QStringLiteral("echo"), QStringLiteral("Answer with the items received (--auto)."));
-  const QCommandLineOption increment(QStringLiteral("increment"),
-                                     QStringLiteral("Auto increment return parameter 1 (--auto)."));
-  const QCommandLineOption toggle(QStringLiteral("toggle"),
-                                  QStringLiteral("Alternate return parameter 2 with this text (--auto)."),
-                                  QStringLiteral("text"));
-  const QCommandLineOption special(
-      QStringLiteral("special"),
-      QStringLiteral("Return parameter 3 as none, random-number, random-string or timestamp (--auto)."),
-      QStringLiteral("feature"));
+  // --increment, --toggle and --special each send their parameter, empty
+  // unless --param gives it a text.
+  const QCommandLineOption increment(
+      QStringLiteral("increment"),
+      QStringLiteral("Send return parameter 1 as one more than the number it held, from 0 when it holds none: "
+                     "1, 2, 3 ...; 1 again after 1999999999 or instead of a negative number (--auto)."));
+  const QCommandLineOption toggle(
+      QStringLiteral("toggle"),
+      QStringLiteral("Send return parameter 2 as this text in the 1st, 3rd, 5th ... answer, and as --param 2= "
+                     "gives it (empty without it) in the others (--auto)."),
+      QStringLiteral("text"));
+  const QCommandLineOption special(QStringLiteral("special"),
+                                   QStringLiteral("Make return parameter 3 (--auto):\n"
+                                                  "none: the text of --param 3= (empty without it);\n"
+                                                  "random-number: a whole number from the --range;\n"
+                                                  "random-string: as none (it makes no string);\n"
+                                                  "timestamp: the local time, as \"Thu Dec 10 14:03:07 2026\", "
+                                                  "and a line feed."),
+                                   QStringLiteral("feature"));
   const QCommandLineOption range(QStringLiteral("range"),
-                                 QStringLiteral("Bounds of random-number, 0 to 1999999999 each (--auto)."),
+                                 QStringLiteral("Bounds of random-number, 0 to 1999999999 each; by default "
+                                                "0:1999999999, and a TO below FROM becomes 1999999999 (--auto)."),
                                  QStringLiteral("from:to"));
   const QCommandLineOption log(QStringLiteral("log"),
                                QStringLiteral("Append every message to ./ProviderOutput.log (--auto)."));

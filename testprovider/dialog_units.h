@@ -1,9 +1,11 @@
 // Dialog units: the coordinates of the dialog forms. A horizontal unit is a
 // quarter of the dialog font's average character width, a vertical unit an
 // eighth of its height, so a form grows with its font. Fonts differ in how
-// wide their capitals and blanks are against that average, so the
+// wide their capitals, blanks and digits are against that average, so the
 // horizontal unit is widened, when needed, until every caption of the form
-// fits its control.
+// fits its control and every line edit with a "fitText" property shows a
+// number of that shape whole ("0000000000": any ten digits; each digit
+// counts as wide as the font's widest).
 //
 // The Designer forms store every geometry at a fixed two pixels per dialog
 // unit in both directions (so they look right in Designer); apply() turns
@@ -13,6 +15,7 @@
 #include <QFont>
 #include <QRect>
 
+class QGroupBox;
 class QWidget;
 
 namespace rigbench {
@@ -34,6 +37,12 @@ class DialogUnits {
   void apply(QWidget& form) const;
 
  private:
+  // A group box's frame as the form's units mean it, whatever the desktop
+  // style: its top line half the font's height below the box's top edge,
+  // through the middle of the caption, so that the controls placed below
+  // the caption stay clear of it.
+  void placeFrame(QGroupBox& box) const;
+
   void fitCaptions(const QWidget& form);
 
   double perUnitX_;

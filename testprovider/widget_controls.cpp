@@ -33,7 +33,11 @@ QString WidgetControls::text(int id) const {
 void WidgetControls::setText(int id, const QString& text) {
   QWidget* widget = control(id);
   if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    // A text the edit holds already stays as the operator left it; a new one
+    // is shown from its start, as it is read, not scrolled to its end.
+    if (edit->text() == text) return;
     edit->setText(text);
+    edit->setCursorPosition(0);
   } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
     button->setText(text);
   } else if (auto* list = qobject_cast<QComboBox*>(widget)) {

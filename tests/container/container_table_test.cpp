@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -101,6 +105,75 @@ TEST(ContainerTable, DestroyWaitsForThePinnedContainer) {
   EXPECT_TRUE(destroyed.get());
   EXPECT_FALSE(table.acquire(handle));
   EXPECT_EQ(table.liveCount(), 0u);
+}
+
+// A destroyer that meets a pinned container waits for the last pin to go,
+// and that release must wake it however closely the two meet. The rounds
+// vary the moment of the release, so that it falls on every step of the
+// destroyer's way into its wait; a wake-up lost on any of them leaves the
+// destroyer asleep for good, which the test reports instead of hanging.
+TEST(ContainerTable, TheLastPinAlwaysWakesARacingDestroy) {
+  constexpr int kRounds = 2000;
+  constexpr auto kPatience = std::chrono::seconds(20);
+  // What the destroyer thread uses, left to leak when it never wakes.
+  struct Shared {
+    ContainerTable table;
+    std::mutex mutex;
+    std::condition_variable changed;
+    ZemContainerHandle doomed = 0;  // the handle to destroy, 0 when none
+    int destroyed = 0;
+    bool stop = false;
+  };
+  auto* shared = new Shared;
+  std::thread destroyer([shared] {
+    std::unique_lock lock(shared->mutex);
+    for (;;) {
+      shared->changed.wait(lock, [shared] { return shared->doomed != 0 || shared->stop; });
+      if (shared->stop) return;
+      const ZemContainerHandle handle = std::exchange(shared->doomed, 0);
+      lock.unlock();
+      const bool done = shared->table.destroy(handle);
+      lock.lock();
+      if (done) ++shared->destroyed;
+      shared->changed.notify_all();
+    }
+  });
+
+  bool stuck = false;
+  int round = 0;
+  for (; round < kRounds && !stuck; ++round) {
+    const ZemContainerHandle handle = insertWithCallId(shared->table, round);
+    {
+      ContainerTable::Ref pin = shared->table.acquire(handle);
+      ASSERT_TRUE(pin);
+      {
+        std::lock_guard lock(shared->mutex);
+        shared->doomed = handle;
+      }
+      shared->changed.notify_all();
+      // Once the destroyer has retired the handle it is on its way to
+      // waiting: the pin goes 0 to 50 microseconds later.
+      while (shared->table.acquire(handle)) {
+      }
+      const auto release = std::chrono::steady_clock::now() + std::chrono::nanoseconds(250 * (round % 200));
+      while (std::chrono::steady_clock::now() < release) {
+      }
+    }
+    std::unique_lock lock(shared->mutex);
+    stuck = !shared->changed.wait_for(lock, kPatience, [&] { return shared->destroyed == round + 1; });
+  }
+  {
+    std::lock_guard lock(shared->mutex);
+    shared->stop = true;
+  }
+  shared->changed.notify_all();
+  if (stuck) {
+    destroyer.detach();
+    FAIL() << "the destroy of round " << round - 1 << " was never woken after the last pin went";
+  }
+  destroyer.join();
+  EXPECT_EQ(shared->table.liveCount(), 0u);
+  delete shared;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -87,6 +88,69 @@ TEST_F(AutoModeTest, EveryDeliveredRequestGetsExactlyOneCompletion) {
   EXPECT_EQ(sim.next("deregistered")["providerId"], 31);
   // A count line came every second while it ran.
   EXPECT_NE(seen().find(" s: "), std::string::npos) << seen();
+}
+
+// --increment, --toggle and --special each work without --param, from an
+// empty parameter, as the manual page says; one program per option, all
+// against one simulator, each answering three requests of its own.
+TEST_F(AutoModeTest, EachRuleOptionWorksByItself) {
+  struct Case {
+    std::vector<std::string> options;
+    // The first item of the three answers, checked one by one.
+    std::function<void(int answer, const std::string& item)> check;
+  };
+  const std::vector<Case> cases = {
+      {{"--increment"}, [](int answer, const std::string& item) { EXPECT_EQ(item, std::to_string(answer + 1)); }},
+      {{"--toggle", "T"}, [](int answer, const std::string& item) { EXPECT_EQ(item, answer % 2 == 0 ? "T" : ""); }},
+      {{"--special", "random-number", "--range", "5:5"},
+       [](int, const std::string& item) { EXPECT_EQ(item, "5"); }},
+      {{"--special", "random-number"},
+       [](int, const std::string& item) {
+         ASSERT_FALSE(item.empty());
+         EXPECT_EQ(item.find_first_not_of("0123456789"), std::string::npos) << item;
+         EXPECT_LE(std::stoll(item), 1999999999);
+       }},
+      {{"--special", "timestamp"},
+       [](int, const std::string& item) {
+         EXPECT_EQ(item.size(), 25u) << item;
+         EXPECT_EQ(item.back(), '\n') << item;
+       }},
+      {{"--special", "random-string", "--param", "3=typed"},
+       [](int, const std::string& item) { EXPECT_EQ(item, "typed"); }},
+  };
+  zem::test::ExchangeSimulator& sim = startSimulator({"--hold-ms", "500"});
+  std::vector<std::unique_ptr<zem::test::ChildProcess>> programs;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    std::vector<std::string> arguments = {RIGBENCH, "--auto", "--server", "127.0.0.1", "--id", std::to_string(50 + i)};
+    arguments.insert(arguments.end(), cases[i].options.begin(), cases[i].options.end());
+    programs.push_back(std::make_unique<zem::test::ChildProcess>(arguments));
+  }
+  for (auto& program : programs) ASSERT_TRUE(readUntil(*program, "status 23 (registered)")) << seen();
+
+  constexpr int kAnswers = 3;
+  for (int answer = 0; answer < kAnswers; ++answer) {
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const int ref = static_cast<int>(100 * (i + 1)) + answer;
+      sim.command({{"cmd", "send"}, {"type", "request"}, {"ref", ref}, {"providerId", 50 + i}});
+    }
+    // Each program answers its request before it gets the next one.
+    std::map<int, json> completions;
+    while (completions.size() < cases.size()) {
+      const json completion = sim.next("completion", 10000);
+      ASSERT_FALSE(completion.is_null()) << completions.size() << " completions of answer " << answer;
+      completions[completion["ref"].get<int>()] = completion;
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const json& completion = completions[static_cast<int>(100 * (i + 1)) + answer];
+      SCOPED_TRACE(cases[i].options.front() + " " + (cases[i].options.size() > 1 ? cases[i].options[1] : ""));
+      ASSERT_TRUE(completion.contains("items")) << completion.dump();
+      // The rule's parameter is the only one sent, so it is the first item.
+      cases[i].check(answer, completion["items"][0].get<std::string>());
+      for (int k = 1; k < 10; ++k) EXPECT_EQ(completion["items"][k], "") << completion.dump();
+    }
+  }
+  for (auto& program : programs) ::kill(program->pid(), SIGTERM);
+  for (auto& program : programs) EXPECT_EQ(program->wait(), 0);
 }
 
 TEST_F(AutoModeTest, AfterALostConnectionItRegistersAgainWithGrowingPauses) {

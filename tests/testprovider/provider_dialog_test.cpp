@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -23,6 +24,7 @@
 #include "support/exchange_simulator.h"
 #include "support/temp_root.h"
 #include "testprovider/about_dialog.h"
+#include "testprovider/control_ids.h"
 #include "testprovider/dialog_units.h"
 #include "testprovider/provider_dialog.h"
 #include "testprovider/qstring_printer.h"
@@ -404,6 +406,164 @@ TEST(ProviderDialogFont, ALargerDesktopFontGivesALargerWindowWhoseCaptionsStillF
       EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
     } else if (auto* button = qobject_cast<QPushButton*>(child)) {
       EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->width()) << button->text().toStdString();
+    }
+  }
+}
+
+// The application's font, scaled while the object lives.
+class ScaledFont {
+ public:
+  explicit ScaledFont(double scale) : previous_(QApplication::font()) {
+    QFont font = previous_;
+    font.setPointSizeF(previous_.pointSizeF() * scale);
+    QApplication::setFont(font);
+  }
+  ~ScaledFont() { QApplication::setFont(previous_); }
+
+ private:
+  const QFont previous_;
+};
+
+constexpr double kFontScales[] = {1.0, 1.6};
+
+// Where an edit's text cursor stands, in the edit.
+int cursorX(const QLineEdit& edit) { return edit.inputMethodQuery(Qt::ImCursorRectangle).toRect().x(); }
+
+// What a line edit shows of its text: whether its first character is in
+// view, and whether the whole text is (the edit need not scroll even with
+// the cursor at the end). An edit scrolls only when it paints, so each look
+// paints it first; the cursor is put back where it was.
+struct InView {
+  bool start = false;
+  bool whole = false;
+};
+InView inView(QLineEdit& edit) {
+  const QString text = edit.text();
+  const int position = edit.cursorPosition();
+  edit.setText(QString());
+  edit.grab();
+  const int unscrolled = cursorX(edit);
+  InView view;
+  edit.setText(text);
+  edit.setCursorPosition(position);
+  edit.grab();
+  edit.home(false);
+  view.start = cursorX(edit) == unscrolled;
+  edit.end(false);
+  edit.grab();
+  edit.home(false);
+  view.whole = cursorX(edit) == unscrolled;
+  edit.setCursorPosition(position);
+  edit.grab();
+  return view;
+}
+
+// The numeric edits and the numbers they must show whole: the unsigned
+// server request ids and counters, and the signed call ids.
+struct NumberEdit {
+  int id;
+  bool isSigned;
+};
+const NumberEdit kNumberEdits[] = {{1004, false}, {1017, false}, {1018, false}, {1071, true}, {1072, true},
+                                   {1073, true},  {1074, true},  {1087, false}, {1088, false}, {1092, false},
+                                   {1083, false}, {1084, false}};
+
+TEST(ProviderDialogText, NumbersShowWholeAndFilledTextsFromTheirStartAtTwoFontSizes) {
+  const QString longText = QStringLiteral("start of a text longer than its edit").leftJustified(80, QLatin1Char('.'));
+  for (const double scale : kFontScales) {
+    SCOPED_TRACE(scale);
+    const ScaledFont font(scale);
+    ProviderDialog dialog(QStringLiteral("rigbench"));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    WidgetControls& controls = dialog.controls();
+    for (const NumberEdit& number : kNumberEdits) {
+      controls.setShown(number.id, true);
+      auto* edit = qobject_cast<QLineEdit*>(controls.control(number.id));
+      ASSERT_NE(edit, nullptr) << number.id;
+      QStringList values = {QStringLiteral("1"), QStringLiteral("1999999999"), QStringLiteral("4294967295")};
+      if (number.isSigned) values << QStringLiteral("-2147483648");
+      for (const QString& value : values) {
+        controls.setText(number.id, value);
+        const InView view = inView(*edit);
+        EXPECT_TRUE(view.start) << number.id << " " << value.toStdString();
+        EXPECT_TRUE(view.whole) << number.id << " " << value.toStdString();
+      }
+    }
+    // What the program writes into a text edit is shown from its start.
+    for (const auto& ids : {kReceivedParameterEdits, kReturnParameterEdits}) {
+      for (int id : ids) {
+        controls.setText(id, longText);
+        auto* edit = qobject_cast<QLineEdit*>(controls.control(id));
+        ASSERT_NE(edit, nullptr) << id;
+        EXPECT_FALSE(inView(*edit).whole) << id << ": the text is meant to be longer than the edit";
+        EXPECT_TRUE(inView(*edit).start) << id;
+      }
+    }
+  }
+}
+
+// The row of a group box's top frame line, in the box: the first row whose
+// right half (the title, if any, sits at the left) is drawn across in
+// neither the window's colour nor the box's inside.
+int frameLineRow(QGroupBox& box) {
+  const QImage image = box.grab().toImage();
+  const QRgb window = box.palette().color(QPalette::Window).rgb();
+  const QRgb inside = image.pixel(image.width() / 2, image.height() / 2);
+  const int from = image.width() / 2;
+  const int to = image.width() - 8;
+  for (int y = 0; y < image.height() / 2; ++y) {
+    int drawn = 0;
+    for (int x = from; x < to; ++x) {
+      const QRgb pixel = image.pixel(x, y) | 0xff000000u;
+      drawn += pixel != (window | 0xff000000u) && pixel != (inside | 0xff000000u) ? 1 : 0;
+    }
+    if (drawn * 10 >= (to - from) * 9) return y;
+  }
+  return -1;
+}
+
+// The rows a control draws on: a check box its box and caption, a label its
+// line of text (centred), anything else its whole height.
+std::pair<int, int> drawnRows(QWidget& control) {
+  if (auto* check = qobject_cast<QCheckBox*>(&control)) {
+    QStyleOptionButton option;
+    option.initFrom(check);
+    option.text = check->text();
+    option.iconSize = check->iconSize();
+    const QRect drawn = check->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, check);
+    return {check->y() + drawn.top(), check->y() + drawn.bottom()};
+  }
+  if (auto* label = qobject_cast<QLabel*>(&control)) {
+    const int height = label->fontMetrics().height();
+    const int top = label->y() + (label->height() - height) / 2;
+    return {top, top + height - 1};
+  }
+  return {control.y(), control.y() + control.height() - 1};
+}
+
+TEST(ProviderDialogText, NoControlRunsIntoTheLineOfAFrameAtTwoFontSizes) {
+  for (const double scale : kFontScales) {
+    SCOPED_TRACE(scale);
+    const ScaledFont font(scale);
+    ProviderDialog dialog(QStringLiteral("rigbench"));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QList<QWidget*> children = dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget* child : children) {
+      auto* box = qobject_cast<QGroupBox*>(child);
+      if (box == nullptr) continue;
+      const int row = frameLineRow(*box);
+      ASSERT_GE(row, 0) << box->objectName().toStdString();
+      const int line = box->y() + row;
+      for (QWidget* control : children) {
+        if (control == box || qobject_cast<QGroupBox*>(control) != nullptr || control->isHidden()) continue;
+        if (control->x() > box->geometry().right() || control->geometry().right() < box->x()) continue;
+        const auto [top, bottom] = drawnRows(*control);
+        EXPECT_FALSE(top <= line && line <= bottom)
+            << control->objectName().toStdString() << " (rows " << top << " to " << bottom << ") meets the line of "
+            << box->objectName().toStdString() << " at row " << line;
+      }
     }
   }
 }
