@@ -6,9 +6,11 @@
 
 #include <signal.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -127,14 +129,17 @@ class SqlProviderTest : public ::testing::Test {
     return *provider_;
   }
 
-  // Reads the program's output up to a line containing text.
+  // Reads the program's output up to a line containing text, for at most
+  // timeoutMs.
   bool readUntil(const std::string& text, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string line;
-    while (provider_->readLine(line, timeoutMs)) {
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !provider_->readLine(line, static_cast<int>(left.count()))) return false;
       seen_.push_back(line);
       if (line.find(text) != std::string::npos) return true;
     }
-    return false;
   }
   std::string lines() const {
     std::string all;
@@ -171,6 +176,37 @@ class SqlProviderTest : public ::testing::Test {
       ASSERT_NE(found, answers.end()) << cases[i].what << "\n" << lines();
       EXPECT_EQ(found->second, expected) << cases[i].what;
     }
+  }
+
+  // How many informational messages of each ref the test's database holds.
+  virtual std::map<int, int> storedRefs() { return {}; }
+  // The stored refs, once there are `count` of them (or 10 s passed).
+  std::map<int, int> waitForStored(size_t count) {
+    std::map<int, int> refs;
+    for (int tries = 0; tries < 200 && refs.size() < count; ++tries) {
+      refs = storedRefs();
+      if (refs.size() < count) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return refs;
+  }
+
+  // Ten informational messages in batches of three, and one that the table's
+  // check refuses (the database says `refusal`): each of the ten is stored
+  // once, the eleventh is counted and shown.
+  void expectEachStoredOnceButTheRefused(const std::string& refusal) {
+    for (int ref = 100; ref < 110; ++ref) send(ref, "info", {{"callId", ref * 2}, {"items", {"hangup", "caller"}}});
+    send(110, "info", {{"items", {"refuse", "bad"}}});
+    const std::map<int, int> stored = waitForStored(10);
+    ASSERT_EQ(stored.size(), 10u) << lines();
+    for (const auto& [ref, count] : stored) {
+      EXPECT_TRUE(ref >= 100 && ref < 110) << ref;
+      EXPECT_EQ(count, 1) << ref;
+    }
+    const std::string last = stopProvider();
+    EXPECT_NE(last.find("informational messages stored 10;"), std::string::npos) << last;
+    EXPECT_NE(last.find("informational messages not stored 1,"), std::string::npos) << last;
+    EXPECT_NE(lines().find("informational message not stored: ref=110 call=0 received="), std::string::npos) << lines();
+    EXPECT_NE(lines().find("items=[refuse|bad]: the statement refuses it: " + refusal), std::string::npos) << lines();
   }
 
   // Ends the program with SIGTERM; its last line, with the counts of the run.

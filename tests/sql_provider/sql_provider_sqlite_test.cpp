@@ -44,19 +44,9 @@ class SqliteFile {
 class SqlProviderSqliteTest : public SqlProviderTest {
  protected:
   std::string database() const { return "[database]\nfile = " + db_.path() + "\nretry_max = 1\n"; }
+  std::map<int, int> storedRefs() override { return db_.storedRefs(); }
   SqliteFile db_{path("calls.db")};
 };
-
-// The stored refs, once the count reached `count` (or the time ran out).
-std::map<int, int> waitForStored(SqliteFile& db, size_t count) {
-  std::map<int, int> refs;
-  for (int tries = 0; tries < 200; ++tries) {
-    refs = db.storedRefs();
-    if (refs.size() >= count) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return refs;
-}
 
 TEST_F(SqlProviderSqliteTest, AnswersEachRequestFromTheQueryItsItemNames) {
   startSimulator();
@@ -93,39 +83,25 @@ TEST_F(SqlProviderSqliteTest, AnswersEachRequestFromTheQueryItsItemNames) {
 TEST_F(SqlProviderSqliteTest, StoresEachInformationalMessageOnceAndCountsTheOneItRefuses) {
   startSimulator();
   startProvider(writeConfig(database()));
-  // Ten messages in batches of three, and one the table's check refuses.
-  for (int ref = 100; ref < 110; ++ref) send(ref, "info", {{"callId", ref * 2}, {"items", {"hangup", "caller"}}});
-  send(110, "info", {{"items", {"refuse", "bad"}}});
-  const std::map<int, int> stored = waitForStored(db_, 10);
-  ASSERT_EQ(stored.size(), 10u) << lines();
-  for (const auto& [ref, count] : stored) {
-    EXPECT_TRUE(ref >= 100 && ref < 110) << ref;
-    EXPECT_EQ(count, 1) << ref;
-  }
-  const std::string last = stopProvider();
-  EXPECT_NE(last.find("informational messages stored 10;"), std::string::npos) << last;
-  EXPECT_NE(last.find("informational messages not stored 1,"), std::string::npos) << last;
-  EXPECT_NE(lines().find("informational message not stored: ref=110 call=0 received="), std::string::npos) << lines();
-  EXPECT_NE(lines().find("items=[refuse|bad]: the statement refuses it: CHECK constraint failed"), std::string::npos)
-      << lines();
+  expectEachStoredOnceButTheRefused("CHECK constraint failed");
 }
 
 TEST_F(SqlProviderSqliteTest, ALockedDatabaseGetsTheFailureAnswerAndMessagesWaitForIt) {
   startSimulator();
   startProvider(writeConfig(database()));
   send(199, "info", {{"items", {"ring"}}});
-  ASSERT_EQ(waitForStored(db_, 1).size(), 1u) << lines();
+  ASSERT_EQ(waitForStored(1).size(), 1u) << lines();
   // Another program holds the whole database: reading and writing wait for
   // the lock, up to the busy limit, and then fail.
   db_.execute("BEGIN EXCLUSIVE");
   send(1, "request", {{"items", {"BALANCE", "555-0100"}}});
   for (int ref = 200; ref < 205; ++ref) send(ref, "info", {{"items", {"transfer", "queue 4"}}});
   EXPECT_EQ(completions(1)[1], items({"DB-FAILED", "later"})) << lines();
-  ASSERT_TRUE(readUntil("informational messages: a batch of 3 waits")) << lines();
+  ASSERT_TRUE(readUntil("informational messages: a batch of 3 (database is locked) waits")) << lines();
   EXPECT_EQ(db_.storedRefs().size(), 1u);
 
   db_.execute("COMMIT");
-  const std::map<int, int> stored = waitForStored(db_, 6);
+  const std::map<int, int> stored = waitForStored(6);
   ASSERT_EQ(stored.size(), 6u) << lines();
   for (const auto& [ref, count] : stored) EXPECT_EQ(count, 1) << ref;
   send(2, "request", {{"items", {"BALANCE", "555-0100"}}});

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,13 @@ class Connection {
   virtual bool execute(const char* sql, DatabaseError& error) = 0;
   // False once the connection is known to be gone; looks without waiting.
   virtual bool usable() = 0;
+
+  // A commit whose answer was lost may or may not have happened. Where the
+  // database can tell afterwards (PostgreSQL), transactionId() names the
+  // transaction under way, and committed() asks, on another connection,
+  // how it ended: true, false, or unknown yet (nullopt).
+  virtual std::string transactionId() { return {}; }
+  virtual std::optional<bool> committed(const std::string& /*transactionId*/) { return false; }
 };
 
 // Opens a connection; null with the reason in error.

@@ -1,6 +1,7 @@
 #include "info_store.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "output.h"
 
@@ -55,6 +56,23 @@ void InfoStore::stop(std::chrono::milliseconds limit) {
   if (thread_.joinable()) thread_.join();
 }
 
+void InfoStore::finish(const std::vector<Pending>& batch, const Stored& stored) {
+  counters_.informationalStored += static_cast<long>(batch.size() - stored.refused.size());
+  for (const auto& [index, why] : stored.refused) notStored(batch[index].fields, why);
+  queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(batch.size()));
+}
+
+void InfoStore::commit(Connection& connection, Stored& stored) {
+  const std::string transaction = connection.transactionId();
+  if (connection.execute("COMMIT", stored.error)) {
+    stored.committed = true;
+    return;
+  }
+  DatabaseError ignored;
+  connection.execute("ROLLBACK", ignored);
+  if (stored.error.kind == Failure::connectionLost) stored.transaction = transaction;
+}
+
 void InfoStore::notStored(const MessageFields& message, const std::string& why) {
   ++counters_.informationalNotStored;
   say("informational message not stored: " + describeMessage(message) + ": " + why);
@@ -64,6 +82,11 @@ void InfoStore::run() {
   ConnectionKeeper keeper("informational connection");
   std::chrono::milliseconds pause(0);  // after a batch that failed for now
   Clock::time_point retryAt{};
+  struct Doubtful {
+    std::vector<Pending> batch;
+    Stored stored;
+  };
+  std::optional<Doubtful> doubtful;
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     const std::shared_ptr<const Config> config = config_;
@@ -109,27 +132,45 @@ void InfoStore::run() {
       wake_.wait_until(lock, stopping_ ? std::min(deadline_, keeper.nextAttempt()) : keeper.nextAttempt());
       continue;
     }
+    const auto waitBefore = [&](const std::string& what) {
+      pause = std::min<std::chrono::milliseconds>(std::max<std::chrono::milliseconds>(pause * 2, std::chrono::milliseconds(250)),
+                                                  std::chrono::seconds(config->database.retryMaxSeconds));
+      say("informational messages: " + what + " waits " + std::to_string(pause.count()) + " ms");
+      retryAt = Clock::now() + pause;
+    };
+    if (doubtful) {
+      // The last commit went unanswered: how it ended decides whether its
+      // batch (still at the front of the queue) is stored again.
+      lock.unlock();
+      const std::optional<bool> outcome = connection->committed(doubtful->stored.transaction);
+      lock.lock();
+      if (!outcome) {
+        if (connection->usable()) waitBefore("a batch whose commit went unanswered, until the database knows,");
+        continue;
+      }
+      say("informational messages: the batch of " + std::to_string(doubtful->batch.size()) +
+          " whose commit went unanswered was " + (*outcome ? "committed" : "not committed; it is stored again"));
+      if (*outcome) finish(doubtful->batch, doubtful->stored);
+      doubtful.reset();
+      continue;
+    }
     // Only this thread takes from the front; the event thread adds at the back.
     const size_t count = std::min(queue_.size(), static_cast<size_t>(settings.batch));
     std::vector<Pending> batch(queue_.begin(), queue_.begin() + static_cast<long>(count));
     lock.unlock();
     const Stored stored = storeBatch(*connection, config->informationalStatement(), batch);
+    lock.lock();
     if (stored.committed) {
-      counters_.informationalStored += static_cast<long>(batch.size() - stored.refused.size());
-      for (const auto& [index, why] : stored.refused) notStored(batch[index].fields, why);
+      finish(batch, stored);
       pause = std::chrono::milliseconds(0);
     } else {
       keeper.failed(stored.error);
-      if (stored.error.kind != Failure::connectionLost) {
-        pause = std::min<std::chrono::milliseconds>(std::max<std::chrono::milliseconds>(pause * 2, std::chrono::milliseconds(250)),
-                                                    std::chrono::seconds(config->database.retryMaxSeconds));
-        say("informational messages: a batch of " + std::to_string(batch.size()) + " waits " +
-            std::to_string(pause.count()) + " ms: " + stored.error.message);
-        retryAt = Clock::now() + pause;
+      if (!stored.transaction.empty()) {
+        doubtful = Doubtful{std::move(batch), stored};
+      } else if (stored.error.kind != Failure::connectionLost) {
+        waitBefore("a batch of " + std::to_string(batch.size()) + " (" + stored.error.message + ")");
       }
     }
-    lock.lock();
-    if (stored.committed) queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(count));
   }
   for (const Pending& pending : queue_) notStored(pending.fields, "the program ends before the database took it");
   queue_.clear();
@@ -150,12 +191,7 @@ InfoStore::Stored InfoStore::storeBatch(Connection& connection, int statement, c
     // One message is refused: again, one by one, leaving out those refused.
     return storeOneByOne(connection, statement, batch);
   }
-  if (!connection.execute("COMMIT", stored.error)) {
-    DatabaseError ignored;
-    connection.execute("ROLLBACK", ignored);
-    return stored;
-  }
-  stored.committed = true;
+  commit(connection, stored);
   return stored;
 }
 
@@ -185,12 +221,7 @@ InfoStore::Stored InfoStore::storeOneByOne(Connection& connection, int statement
       return stored;
     }
   }
-  if (!connection.execute("COMMIT", stored.error)) {
-    connection.execute("ROLLBACK", ignored);
-    stored.refused.clear();
-    return stored;
-  }
-  stored.committed = true;
+  commit(connection, stored);
   return stored;
 }
 

@@ -42,11 +42,15 @@ class InfoStore {
     bool committed = false;
     std::vector<std::pair<size_t, std::string>> refused;  // index in the batch, why
     DatabaseError error;                                   // when not committed
+    std::string transaction;  // when the commit went unanswered, its transaction, if it can be asked about
   };
 
   void run();
   Stored storeBatch(Connection& connection, int statement, const std::vector<Pending>& batch);
   Stored storeOneByOne(Connection& connection, int statement, const std::vector<Pending>& batch);
+  static void commit(Connection& connection, Stored& stored);
+  // Counts a committed batch, shows what it left out, and takes it off the queue.
+  void finish(const std::vector<Pending>& batch, const Stored& stored);
   void notStored(const MessageFields& message, const std::string& why);
 
   Counters& counters_;

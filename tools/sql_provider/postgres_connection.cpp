@@ -113,6 +113,21 @@ class PostgresConnection : public Connection {
     return false;
   }
 
+  std::string transactionId() override {
+    Result result(PQexec(connection_, "SELECT txid_current()"));
+    return PQresultStatus(result.get()) == PGRES_TUPLES_OK ? PQgetvalue(result.get(), 0, 0) : "";
+  }
+
+  std::optional<bool> committed(const std::string& transactionId) override {
+    const char* values[] = {transactionId.c_str()};
+    Result result(PQexecParams(connection_, "SELECT txid_status($1::bigint)", 1, nullptr, values, nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) return std::nullopt;
+    // Null: too old for the server to remember, which a lost commit is not.
+    const std::string status = PQgetisnull(result.get(), 0, 0) ? "" : PQgetvalue(result.get(), 0, 0);
+    if (status == "in progress") return std::nullopt;
+    return status == "committed";
+  }
+
   bool usable() override {
     // Reads what the server sent meanwhile, without waiting: a server that
     // stopped has sent its farewell and closed the connection, and libpq
