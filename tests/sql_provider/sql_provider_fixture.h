@@ -202,11 +202,12 @@ class SqlProviderTest : public ::testing::Test {
       EXPECT_TRUE(ref >= 100 && ref < 110) << ref;
       EXPECT_EQ(count, 1) << ref;
     }
+    ASSERT_TRUE(readUntil("informational message not stored: ref=110 call=0 received=")) << lines();
+    EXPECT_NE(seen_.back().find("items=[refuse|bad]: the statement refuses it: " + refusal), std::string::npos)
+        << seen_.back();
     const std::string last = stopProvider();
     EXPECT_NE(last.find("informational messages stored 10;"), std::string::npos) << last;
     EXPECT_NE(last.find("informational messages not stored 1,"), std::string::npos) << last;
-    EXPECT_NE(lines().find("informational message not stored: ref=110 call=0 received="), std::string::npos) << lines();
-    EXPECT_NE(lines().find("items=[refuse|bad]: the statement refuses it: " + refusal), std::string::npos) << lines();
   }
 
   // Ends the program with SIGTERM; its last line, with the counts of the run.

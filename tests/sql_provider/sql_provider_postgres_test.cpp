@@ -110,8 +110,9 @@ TEST_F(SqlProviderPostgresTest, RidesOutTheServerStoppedAndStartedDuringTraffic)
     EXPECT_EQ(count, 1) << ref;
   }
   EXPECT_NE(stopProvider().find("informational messages not stored 0,"), std::string::npos) << lines();
+  // (Which connection comes back first is the scheduler's choice.)
   EXPECT_NE(lines().find("database connection 1 lost: "), std::string::npos) << lines();
-  EXPECT_NE(lines().find("database connection 1 is back after "), std::string::npos) << lines();
+  EXPECT_NE(lines().find(" is back after "), std::string::npos) << lines();
   EXPECT_NE(lines().find("informational connection lost: "), std::string::npos) << lines();
 }
 
