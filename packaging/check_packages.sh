@@ -36,6 +36,8 @@ declare -A files=(
     $(docs zemlink-tools)"
   [rigbench]="usr/bin/rigbench usr/share/rigbench/ProviderHelp.html usr/share/applications/rigbench.desktop
     usr/share/icons/hicolor/128x128/apps/rigbench.png usr/share/man/man1/rigbench.1.gz $(docs rigbench)"
+  [sql-provider]="usr/bin/sql-provider usr/share/man/man1/sql-provider.1.gz usr/share/sql-provider/sql-provider.ini
+    usr/share/sql-provider/example.sql usr/lib/systemd/system/sql-provider@.service $(docs sql-provider)"
 )
 # Each entry (separated by ;) must appear in the package's Depends; the
 # versions of system libraries come from dpkg-shlibdeps and are checked
@@ -45,6 +47,7 @@ declare -A depends=(
   [libzemlink-dev]="libzemlink0 (= $version)"
   [zemlink-tools]="libzemlink0 (>= $version);libc6;libstdc++6"
   [rigbench]="libzemlink0 (>= $version);libc6;libstdc++6;libqt6core6;libqt6gui6;libqt6widgets6"
+  [sql-provider]="libzemlink0 (>= $version);libc6;libstdc++6;libsqlite3-0;libpq5;libinih1"
 )
 
 echo "== contents and dependencies"
@@ -103,6 +106,16 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
   grep -q "^NAME" <<<"$text" || fail "the manual page of $name has no NAME section"
   LD_LIBRARY_PATH="$root/$lib" "$root/usr/bin/$name" --help >/dev/null || fail "$name --help failed"
 done
+
+# The unit as systemd reads it, its program at the place it names.
+unit="$root/usr/lib/systemd/system/sql-provider@.service"
+grep -qx 'ExecStart=/usr/bin/sql-provider /etc/sql-provider/%i.ini' "$unit" || fail "sql-provider@.service starts $(grep ExecStart= "$unit")"
+grep -qx 'Restart=on-failure' "$unit" || fail "sql-provider@.service is not started again on failure"
+if command -v systemd-analyze >/dev/null; then
+  sed "s|/usr/bin/sql-provider|$root/usr/bin/sql-provider|" "$unit" >"$work/sql-provider@.service"
+  SYSTEMD_LOG_LEVEL=err systemd-analyze verify --man=no "$work/sql-provider@example.service" >"$work/verify.log" 2>&1 \
+    || fail "systemd-analyze finds faults in sql-provider@.service:$(echo; cat "$work/verify.log")"
+fi
 
 echo "== installed with apt"
 overlay=0

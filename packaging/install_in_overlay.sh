@@ -25,7 +25,7 @@ inside() {
   done
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -q "$debs"/*.deb >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; return 1; }
-  dpkg-query -W -f='${Package} ${Version} ${Status}\n' libzemlink0 libzemlink-dev zemlink-tools rigbench
+  dpkg-query -W -f='${Package} ${Version} ${Status}\n' libzemlink0 libzemlink-dev zemlink-tools rigbench sql-provider
 
   local page help version
   page="$(man -P cat zemreg 2>&1)"
@@ -40,6 +40,11 @@ inside() {
   help="$(rigbench --help)"
   grep -q -- "--auto" <<<"$help" || { echo "rigbench --help printed: $help"; return 1; }
   [ -f /usr/share/rigbench/ProviderHelp.html ] || { echo "rigbench's help page is not installed"; return 1; }
+  # sql-provider's example, set up as the README says, passes its check.
+  mkdir -p /etc/sql-provider "$work/sql"
+  sqlite3 "$work/sql/example.db" </usr/share/sql-provider/example.sql
+  sed "s|^file = .*|file = $work/sql/example.db|" /usr/share/sql-provider/sql-provider.ini >/etc/sql-provider/example.ini
+  sql-provider --check /etc/sql-provider/example.ini || { echo "the example of sql-provider does not pass its check"; return 1; }
 
   export ZEMLINK_ROOT="$work/data"
   mkdir -p "$ZEMLINK_ROOT"
