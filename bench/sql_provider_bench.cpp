@@ -9,9 +9,11 @@
 // Reported per run: requests and completions, the time from queueing a
 // request to its completion as the simulator measures it (median and 99th
 // percentile), and the provider process's CPU time, per request and as a
-// share of one core.
+// share of one core. Every provider fetches with the library's fetch burst
+// ("ProviderFetchBurst") given, 1 (one message per 30 ms cycle) unless told.
 //
 //   sql_provider_bench [requests, default 1500] [per second, default 30] [informational share, default 0.25]
+//                      [fetch burst, default 1]
 #include <signal.h>
 #include <unistd.h>
 
@@ -168,12 +170,20 @@ int main(int argc, char** argv) {
   const int messages = argc > 1 ? std::atoi(argv[1]) : 1500;
   const double rate = argc > 2 ? std::atof(argv[2]) : 30;
   const double infoShare = argc > 3 ? std::atof(argv[3]) : 0.25;
+  const int burst = argc > 4 ? std::atoi(argv[4]) : 1;
   std::string folder = (std::filesystem::temp_directory_path() / "sql-provider-bench-XXXXXX").string();
   if (mkdtemp(folder.data()) == nullptr) return 1;
   setenv("ZEMLINK_ROOT", folder.c_str(), 1);
+  const zem::test::ProcessResult stored =
+      zem::test::runProcess({ZEMREG, "add", "HKLM\\SOFTWARE\\Brasken\\Quorin\\Tarvo", "/v", "ProviderFetchBurst",
+                             "/t", "REG_DWORD", "/d", std::to_string(burst), "/f"});
+  if (stored.exitCode != 0) {
+    std::fprintf(stderr, "sql_provider_bench: zemreg could not store the fetch burst: %s\n", stored.err.c_str());
+    return 1;
+  }
   const std::string server = "[server]\naddress = 127.0.0.1\nprovider = 42\n[RPC]\nPORT = @PORT@\n";
-  std::printf("%d messages at %.0f per second (%.0f%% informational), accounts looked up by an indexed key\n",
-              messages, rate, infoShare * 100);
+  std::printf("%d messages at %.0f per second (%.0f%% informational), accounts looked up by an indexed key, fetch burst %d\n",
+              messages, rate, infoShare * 100, burst);
 
   std::vector<Run> runs;
   runs.push_back(serve("console-provider", {CONSOLE_PROVIDER, "--id", "42"}, server, folder, messages, rate,

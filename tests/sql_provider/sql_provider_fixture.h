@@ -93,8 +93,8 @@ inline std::vector<RequestCase> requestCases() {
       {"the header fields are bound",
        {{"callId", 11}, {"heldCallId", 12}, {"networkCallId", 13}, {"nodeId", 14}, {"items", {"HEADER", "x"}}},
        items({"@ref", "11", "12", "13", "14", "x!"})},
-      {"ten columns; one cut to 80 bytes, not inside a character", {{"items", {"WIDE", "555-0199"}}},
-       {"a", "b", "c", "d", "e", "f", "g", "h", "i", std::string(79, 'x')}},
+      {"ten columns; one cut to 80 characters, a two-byte one the last", {{"items", {"WIDE", "555-0199"}}},
+       {"a", "b", "c", "d", "e", "f", "g", "h", "i", std::string(79, 'x') + "\xC3\xA9"}},
       {"the database fails", {{"items", {"FAIL", "-9223372036854775808"}}}, items({"DB-FAILED", "later"})},
       {"a query's own not-found answer", {{"items", {"OWN", "555-0999"}}}, items({"none", "here"})},
   };

@@ -73,7 +73,7 @@ TEST_F(SqlProviderSqliteTest, AnswersEachRequestFromTheQueryItsItemNames) {
   EXPECT_EQ(notFound, 3);
   EXPECT_EQ(failed, 1);
   EXPECT_NE(lines().find("request ref=7: the query FAIL (line 31) failed: integer overflow"), std::string::npos) << lines();
-  EXPECT_NE(lines().find("request ref=6: column 10 of the query WIDE holds 85 bytes; the item takes the first 79"),
+  EXPECT_NE(lines().find("request ref=6: column 10 of the query WIDE holds 84 characters; the item takes the first 80"),
             std::string::npos)
       << lines();
   EXPECT_NE(stopProvider().find("in all: requests 8, answered from a row 4, not found 3, failed 1,"), std::string::npos)

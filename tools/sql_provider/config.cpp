@@ -1,5 +1,8 @@
 #include "config.h"
 
+#include "item_text.h"
+#include "zemlink.h"
+
 #include <ini.h>
 
 #include <algorithm>
@@ -162,7 +165,7 @@ class SectionReader {
     }
     if (items.size() > 10) problem(entry->line, key + ": " + std::to_string(items.size()) + " items; at most 10");
     for (const std::string& item : items) {
-      if (item.size() > 80) problem(entry->line, key + ": the item \"" + item.substr(0, 20) + "...\" is longer than 80 characters");
+      if (utf16Length(item) > ZEM_MAX_ITEM_LENGTH) problem(entry->line, key + ": the item \"" + item.substr(0, 20) + "...\" is longer than 80 characters");
     }
     return items;
   }

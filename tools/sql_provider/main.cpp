@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +27,7 @@
 #include "config.h"
 #include "connection_keeper.h"
 #include "counters.h"
+#include "item_text.h"
 #include "database.h"
 #include "info_store.h"
 #include "library_link.h"
@@ -326,7 +326,8 @@ int serve(const std::string& path, int countsEverySeconds) {
 
 int main(int argc, char** argv) {
   using namespace sqlprovider;
-  std::setlocale(LC_CTYPE, "");
+  // Rows hold UTF-8, and the library reads items in the locale's encoding.
+  if (!useUtf8Locale()) std::cerr << "sql-provider: no UTF-8 locale; items beyond ASCII will be refused\n";
   bool checkOnly = false;
   int countsEvery = 60;
   std::optional<std::string> file;

@@ -1,22 +1,11 @@
 #include "request_workers.h"
 
 #include "connection_keeper.h"
+#include "item_text.h"
 #include "library_link.h"
 #include "zemlink.h"
 
 namespace sqlprovider {
-namespace {
-
-// The longest prefix of text of at most `limit` bytes that does not end
-// inside a UTF-8 character.
-std::string cutToItem(const std::string& text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
-}  // namespace
 
 void RequestWorkers::configure(std::shared_ptr<const Config> config) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -114,12 +103,12 @@ void RequestWorkers::answer(const MessageFields& request, const std::shared_ptr<
       case QueryResult::row:
         ++counters_.answeredFromRow;
         for (size_t column = 0; column < result.columns.size(); ++column) {
-          std::string item = cutToItem(result.columns[column], ZEM_MAX_ITEM_LENGTH);
+          std::string item = cutToUnits(result.columns[column], ZEM_MAX_ITEM_LENGTH);
           if (item.size() < result.columns[column].size()) {
             ++counters_.itemsCut;
             itemCut_.say("request ref=" + std::to_string(request.ref) + ": column " + std::to_string(column + 1) +
-                         " of " + name + " holds " + std::to_string(result.columns[column].size()) +
-                         " bytes; the item takes the first " + std::to_string(item.size()));
+                         " of " + name + " holds " + std::to_string(utf16Length(result.columns[column])) +
+                         " characters; the item takes the first " + std::to_string(utf16Length(item)));
           }
           items.push_back(std::move(item));
         }
