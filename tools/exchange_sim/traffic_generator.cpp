@@ -31,11 +31,11 @@ void TrafficGenerator::run() {
   lateUs.reserve(static_cast<size_t>(std::min<int64_t>(options_.count, 1 << 20)));
   Clock::time_point firstSent{}, lastSent{};
   for (int64_t i = 0; i < options_.count && !stopping_; ++i) {
+    Clock::time_point due{};
     if (options_.ratePerSecond > 0) {
-      const auto due = begin + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(static_cast<double>(i) / options_.ratePerSecond));
+      due = begin + std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(static_cast<double>(i) / options_.ratePerSecond));
       std::this_thread::sleep_until(due);
-      lateUs.push_back(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count());
     }
     SimMessage message;
     message.ref = static_cast<int32_t>(options_.firstRef + i);
@@ -61,6 +61,9 @@ void TrafficGenerator::run() {
     }
     lastSent = Clock::now();
     if (i == 0) firstSent = lastSent;
+    // Lateness counts to the moment the message went out, the moment the
+    // rate is taken at, rounded up so that it is never understated.
+    if (options_.ratePerSecond > 0) lateUs.push_back(std::chrono::ceil<std::chrono::microseconds>(lastSent - due).count());
   }
   nlohmann::ordered_json generated = {{"count", options_.count}};
   if (options_.count > 1) {
