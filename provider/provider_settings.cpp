@@ -4,6 +4,16 @@
 #include "provider/profile_settings.h"
 
 namespace zem {
+namespace {
+
+// Stores a REG_DWORD under the provider key, creating the key when needed.
+bool writeProviderDword(const char* name, int32_t value) {
+  RegistryKey key;
+  if (!RegistryKey::create(RootKey::LocalMachine, kProviderKeyPath, key).isOk()) return false;
+  return key.setDword(name, static_cast<uint32_t>(value)).isOk();
+}
+
+}  // namespace
 
 std::optional<int32_t> readQueueLimit() {
   RegistryKey key;
@@ -13,11 +23,7 @@ std::optional<int32_t> readQueueLimit() {
   return static_cast<int32_t>(value);
 }
 
-bool writeQueueLimit(int32_t limit) {
-  RegistryKey key;
-  if (!RegistryKey::create(RootKey::LocalMachine, kProviderKeyPath, key).isOk()) return false;
-  return key.setDword(kQueueSizeValue, static_cast<uint32_t>(limit)).isOk();
-}
+bool writeQueueLimit(int32_t limit) { return writeProviderDword(kQueueSizeValue, limit); }
 
 StoredFetchBurst readFetchBurst() {
   StoredFetchBurst stored;
@@ -29,11 +35,7 @@ StoredFetchBurst readFetchBurst() {
   return stored;
 }
 
-bool writeFetchBurst(int32_t burst) {
-  RegistryKey key;
-  if (!RegistryKey::create(RootKey::LocalMachine, kProviderKeyPath, key).isOk()) return false;
-  return key.setDword(kFetchBurstValue, static_cast<uint32_t>(burst)).isOk();
-}
+bool writeFetchBurst(int32_t burst) { return writeProviderDword(kFetchBurstValue, burst); }
 
 std::string readServerPort() {
   constexpr size_t kPortTextLimit = 1023;
